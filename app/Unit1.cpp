@@ -1,0 +1,323 @@
+#include "app/Unit1.h"
+
+#include "platform/Exception.h"
+#include "platform/Files.h"
+#include "platform/Settings.h"
+#include "platform/qt/QtPlatform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+
+namespace ostrakel {
+
+namespace {
+
+constexpr int kClientWidth = 783;
+constexpr int kClientHeight = 517;
+constexpr int kMemoHeight = 337;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The program's icon: a mould's counter wheel, drawn rather than shipped.
+QIcon ProgramIcon() {
+    QPixmap pm(64, 64);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0x2b, 0x57, 0x97));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(2, 2, 60, 60, 12, 12);
+    p.setBrush(QColor(0xf2, 0xf2, 0xf2));
+    p.drawRect(10, 20, 44, 24);
+    p.setPen(QColor(0x20, 0x20, 0x20));
+    QFont f("Liberation Mono");
+    f.setPixelSize(20);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRect(10, 20, 44, 24), Qt::AlignCenter, "123");
+    return QIcon(pm);
+}
+
+} // namespace
+
+std::string LogDateTimeText(TDateTime now) {
+    const TDateTimeParts p = DecodeDateTime(now);
+    std::string text = FormatShortDate(now);
+    if (p.Hour != 0 || p.Minute != 0 || p.Second != 0) text += " " + FormatLongTime(now);
+    return text;
+}
+
+std::string ApplicationTitleFor(const std::string& executableName) {
+    const QString name = Q(executableName.substr(0, executableName.find('.')));
+    if (name.isEmpty()) return {};
+    return (name.left(1) + name.mid(1).toLower()).toStdString();
+}
+
+TForm1::TForm1(TFormEnvironment env) : QMainWindow(nullptr), TComponent(nullptr), FEnv(std::move(env)) {
+    if (!FEnv.Clock) FEnv.Clock = &SystemClock();
+    if (FEnv.ProgramDir.empty()) FEnv.ProgramDir = ProgramDirectory();
+    if (!FEnv.Dialogs) {
+        FOwnDialogs = std::make_unique<TQtDialogs>();
+        FEnv.Dialogs = FOwnDialogs.get();
+    }
+    if (FEnv.ExecutableName.empty()) FEnv.ExecutableName = ExtractFileName(QApplication::applicationFilePath().toStdString());
+    if (!FEnv.FormatDateTime) FEnv.FormatDateTime = LogDateTimeText;
+
+    SetName("Form1");
+    BeginLoading();
+    CreateMembers();
+    EndLoading();
+
+    Guard([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+    // The database components go before the widgets they may still report to.
+    DestroyComponents();
+}
+
+void TForm1::CreateMembers() {
+    setObjectName("Form1");
+    setWindowTitle("Ostrakel");
+    setWindowIcon(ProgramIcon());
+    QFont font("Arial");
+    font.setPixelSize(12);
+    setFont(font);
+    resize(kClientWidth, kClientHeight);
+
+    auto* client = new QWidget(this);
+    client->setAutoFillBackground(true);
+    client->setBackgroundRole(QPalette::Button);
+    setCentralWidget(client);
+
+    HTMLabel1 = new QLabel(client);
+    HTMLabel1->setObjectName("HTMLabel1");
+    HTMLabel1->setTextFormat(Qt::PlainText);
+    HTMLabel1->setGeometry(8, 8, 97, 21);
+
+    Memo1 = new QPlainTextEdit(client);
+    Memo1->setObjectName("Memo1");
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setPlainText("Memo1");
+    Memo1->setGeometry(0, kClientHeight - kMemoHeight, kClientWidth, kMemoHeight);
+
+    Button1 = new QPushButton(QString::fromUtf8("Ręczny start"), client);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(8, 149, 161, 25);
+    connect(Button1, &QPushButton::clicked, this, [this] { Guard([this] { Button1Click(); }); });
+
+    Button2 = new QPushButton("Do ikony", client);
+    Button2->setObjectName("Button2");
+    Button2->setGeometry(175, 149, 75, 25);
+    connect(Button2, &QPushButton::clicked, this, [this] { Guard([this] { Button2Click(); }); });
+
+    setTabOrder(Memo1, Button1);
+    setTabOrder(Button1, Button2);
+
+    TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
+    TrayIcon1->setObjectName("TrayIcon1");
+    TrayIcon1->setToolTip(Q(ApplicationTitle()));
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) Guard([this] { TrayIcon1Click(); });
+    });
+    if (TrayAvailable()) TrayIcon1->show();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guard([this] { Timer1Timer(); }); });
+    Timer1->start();
+}
+
+std::string TForm1::MojKatalog() const { return FEnv.ProgramDir; }
+
+std::string TForm1::ApplicationTitle() const { return ApplicationTitleFor(FEnv.ExecutableName); }
+
+bool TForm1::TrayAvailable() const {
+    return FEnv.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+bool TForm1::Guard(const std::function<void()>& handler) {
+    std::string message;
+    try {
+        handler();
+        return true;
+    } catch (const std::exception& e) {
+        message = e.what();
+    } catch (...) {
+        message = "Unknown error";
+    }
+    FEnv.Dialogs->ShowError(ApplicationTitle(), ErrorBoxText(message));
+    return false;
+}
+
+void TForm1::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void TForm1::FormCreate() {
+    std::string description =
+        "<b>Program aktualizujący stany liczników programu Kalimbor na podstawie raportów  z systemu Vendrel "
+        "OEE</b><br><br>";
+    const TIniFile ini(MojKatalog() + "setup.ini");
+
+    kalimborbase = ini.ReadString("sql", "kalimbor", "");
+    if (!kalimborbase.empty()) kalimborbase += "kalimbor_db.fdb";
+    vendrelbase = ini.ReadString("sql", "vendrel", "");
+    if (!vendrelbase.empty()) vendrelbase += "vendrel_data.fdb";
+
+    description += "Baza Kalimbor:<ind=\"100\">" + kalimborbase + "<br>";
+    description += "Baza Vendrel:<ind=\"100\">" + vendrelbase + "<br>";
+    ProcessPendingEvents();
+    AssignDatabaseNames();
+
+    godzina = static_cast<uint16_t>(ini.ReadInteger("set", "godzina", 3));
+    description += "Aktualizacja liczników o godznie " + std::to_string(godzina) + ":05<br><br>";
+    add_hist = ini.ReadSwitch("set", "historia");
+    if (add_hist) description += "Załączone raportowanie w histori zmian liczników programu kalimbor<br>";
+    loguj = ini.ReadSwitch("set", "log");
+    if (loguj) description += "Załączony log operacji <br>";
+    SetDescriptionText(description);
+
+    if (!ConnectDatabases()) return;
+
+    const TDateTimeParts today = DecodeDateTime(FEnv.Clock->Now());
+    mylogfile = MojKatalog() + "log_" + std::to_string(today.Year) + "_" + std::to_string(today.Month) + ".txt";
+    if (FileExists(mylogfile)) LoadLog();
+    DoLogu("start programu");
+}
+
+void TForm1::SetDescriptionText(const std::string& markup) {
+    FDescription = markup;
+    HTMLabel1->setText(Q(markup));
+    HTMLabel1->adjustSize();
+}
+
+void TForm1::AssignDatabaseNames() {
+    // The connections take their database names here.
+}
+
+bool TForm1::ConnectDatabases() {
+    // The reports database, then the mould database, connect here.
+    return true;
+}
+
+std::string TForm1::MemoText() const {
+    // The raw text keeps no-break spaces that the plain-text view would turn
+    // into blanks; paragraph separators are the line breaks.
+    QString raw = Memo1->document()->toRawText();
+    raw.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    return raw.toStdString();
+}
+
+void TForm1::SetMemoText(const std::string& text) {
+    QString t = Q(text);
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Memo1->setPlainText(t);
+}
+
+void TForm1::DoLogu(const std::string& message) {
+    if (!loguj) return;
+    const QString line = Q(FEnv.FormatDateTime(FEnv.Clock->Now()) + "   " + message);
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    // An empty text or one ending in a line break gets "line CR LF", any
+    // other text "CR LF line", so the final break stays as it was.
+    if (Memo1->document()->lastBlock().text().isEmpty()) cursor.insertText(line + "\n");
+    else cursor.insertText("\n" + line);
+}
+
+void TForm1::LoadLog() {
+    try {
+        const std::string bytes = ReadAllBytes(mylogfile);
+        FLogEncoding = DetectEncoding(bytes);
+        SetMemoText(NormalizeLineBreaks(DecodeText(bytes, FLogEncoding)));
+        FLogLoadFailed = false;
+    } catch (const EFOpenError&) {
+        FLogLoadFailed = FileExists(mylogfile);
+        throw;
+    }
+}
+
+void TForm1::SaveLog() {
+    if (FLogLoadFailed && FileExists(mylogfile)) {
+        // The file could not be read at start-up. Never write over what we
+        // have not seen: read it now and keep its content ahead of the view's.
+        std::string bytes;
+        try {
+            bytes = ReadAllBytes(mylogfile);
+        } catch (const EFOpenError& e) {
+            throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(),
+                                       "The file could not be read and is left unchanged"));
+        }
+        FLogEncoding = DetectEncoding(bytes);
+        std::string old = NormalizeLineBreaks(DecodeText(bytes, FLogEncoding));
+        if (!old.empty() && !old.ends_with("\r\n")) old += "\r\n";
+        SetMemoText(old + MemoText());
+        FLogLoadFailed = false;
+    }
+    WriteAllBytes(mylogfile, EncodeText(MemoText(), FLogEncoding));
+}
+
+void TForm1::Button1Click() {
+    // The manual start of the update pass is wired here.
+}
+
+void TForm1::Button2Click() {
+    // Without a notification area a hidden window could never come back.
+    if (TrayAvailable()) hide();
+    else showMinimized();
+}
+
+void TForm1::TrayIcon1Click() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isMinimized()) w->showNormal();
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm1::Timer1Timer() {
+    // The daily trigger is wired here.
+}
+
+bool TForm1::FormClose() { return Guard([this] { SaveLog(); }); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (FormClose()) event->accept();
+    else event->ignore();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The log view is docked to the bottom edge: full width, fixed height.
+    if (Memo1 && centralWidget()) {
+        const QSize area = centralWidget()->size();
+        Memo1->setGeometry(0, area.height() - kMemoHeight, area.width(), kMemoHeight);
+    }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FCentred) {
+        FCentred = true;
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+}
+
+} // namespace ostrakel

@@ -1,0 +1,121 @@
+// The main window: start-up and settings, the operation log, hiding to and
+// restoring from the notification area, and the error box around every event.
+#pragma once
+
+#include "platform/Component.h"
+#include "platform/DateTime.h"
+#include "platform/Dialogs.h"
+#include "platform/TextCodec.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace ostrakel {
+
+// What the window takes from its surroundings; every member has a default
+// that is the real thing, and tests replace what they need.
+struct TFormEnvironment {
+    const IClock* Clock = nullptr;          // default: the local system clock
+    std::string ProgramDir;                 // default: the executable's directory
+    IDialogs* Dialogs = nullptr;            // default: Qt message boxes
+    std::string ExecutableName;             // default: the running executable's file name
+    std::optional<bool> TrayAvailable;      // default: ask the desktop
+    // The date-time text of a log line; default: regional short date and long time.
+    std::function<std::string(TDateTime)> FormatDateTime;
+};
+
+// The date-time text of a log line: the short date, then, unless the time is
+// 00:00:00 to the second, a blank and the long time.
+std::string LogDateTimeText(TDateTime now);
+
+// The application's title: the file name up to its first dot, every letter
+// after the first in lower case.
+std::string ApplicationTitleFor(const std::string& executableName);
+
+class TForm1 : public QMainWindow, public TComponent {
+    Q_OBJECT
+
+public:
+    explicit TForm1(TFormEnvironment env = {});
+    ~TForm1() override;
+
+    // Members, created from the window's design.
+    QLabel* HTMLabel1 = nullptr; // stand-in until the formatted-text label takes its place
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QSystemTrayIcon* TrayIcon1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // State settled at start-up.
+    std::string kalimborbase;
+    std::string vendrelbase;
+    std::string mylogfile;
+    bool add_hist = false;
+    bool loguj = false;
+    bool f_blokady = false;
+    uint16_t godzina = 0;
+
+    // The description handed to the label at start-up.
+    const std::string& Description() const { return FDescription; }
+
+    void FormCreate();
+    std::string MojKatalog() const;
+    void DoLogu(const std::string& message);
+    void LoadLog();
+    void SaveLog();
+
+    // Event handlers; each runs inside the error box guard.
+    void Button1Click();
+    void Button2Click();
+    void TrayIcon1Click();
+    void Timer1Timer();
+    // Saves the log; false when the save failed and the window must stay open.
+    bool FormClose();
+
+    // The log view's whole text, lines separated by CR LF.
+    std::string MemoText() const;
+    void SetMemoText(const std::string& text);
+
+    std::string ApplicationTitle() const;
+    TTextEncoding LogEncoding() const { return FLogEncoding; }
+    bool TrayAvailable() const;
+
+    // Runs an event handler; an error it raises is shown in the error box and
+    // goes no further. Returns false when the handler failed.
+    bool Guard(const std::function<void()>& handler);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateMembers();
+    // Start-up step 7: the connections get their database names.
+    void AssignDatabaseNames();
+    // Start-up step 12: connects both databases; false when start-up must end.
+    bool ConnectDatabases();
+    void SetDescriptionText(const std::string& markup);
+    void ProcessPendingEvents();
+
+    TFormEnvironment FEnv;
+    std::unique_ptr<IDialogs> FOwnDialogs;
+    std::string FDescription;
+    TTextEncoding FLogEncoding = TTextEncoding::Ansi;
+    bool FLogLoadFailed = false;
+    bool FCentred = false;
+};
+
+} // namespace ostrakel

@@ -1,0 +1,110 @@
+#include "platform/Files.h"
+
+#include "platform/Exception.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrakel {
+
+namespace {
+
+// Closes a descriptor on every path out.
+struct TFd {
+    int fd = -1;
+    ~TFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+[[noreturn]] void RaiseCreate(const std::string& fileName, int err) {
+    throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), SysErrorMessage(err).c_str()));
+}
+
+} // namespace
+
+bool FileExists(const std::string& fileName) {
+    struct stat st {};
+    return !fileName.empty() && ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string ReadAllBytes(const std::string& fileName) {
+    auto fail = [&](int err) -> std::string {
+        throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName.c_str(), SysErrorMessage(err).c_str()));
+    };
+    TFd f{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (f.fd < 0) return fail(errno);
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0) return fail(errno);
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    std::string data;
+    data.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(f.fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(errno);
+        }
+        if (n == 0) break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    return data;
+}
+
+void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
+    if (fileName.empty()) RaiseCreate(fileName, ENOENT);
+    struct stat old {};
+    const bool existed = ::stat(fileName.c_str(), &old) == 0;
+    if (existed && S_ISDIR(old.st_mode)) RaiseCreate(fileName, EISDIR);
+
+    const std::string temp = fileName + ".tmp~";
+    TFd f{::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, existed ? (old.st_mode & 07777) : 0644)};
+    if (f.fd < 0) RaiseCreate(fileName, errno);
+    auto abandon = [&](int err) {
+        ::close(f.fd);
+        f.fd = -1;
+        ::unlink(temp.c_str());
+        RaiseCreate(fileName, err);
+    };
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(f.fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            abandon(errno);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(f.fd) != 0 && errno != EINVAL) abandon(errno);
+    const int fd = f.fd;
+    f.fd = -1;
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        RaiseCreate(fileName, err);
+    }
+    if (::rename(temp.c_str(), fileName.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        RaiseCreate(fileName, err);
+    }
+}
+
+std::string ProgramDirectory() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "./";
+    std::string path(buf, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace ostrakel
