@@ -28,6 +28,8 @@ void TComponent::DestroyComponents() {
 }
 
 TComponent* TComponent::Adopt(std::unique_ptr<TComponent> member) {
+    // A member created while its owner reads its design is part of that design.
+    if (FLoading) member->BeginLoading();
     FComponents.push_back(std::move(member));
     return FComponents.back().get();
 }

@@ -1,6 +1,8 @@
 #include "platform/Settings.h"
 
-#include <ini.h>
+#include "platform/Exception.h"
+#include "platform/Files.h"
+#include "platform/TextCodec.h"
 
 #include <cctype>
 #include <cstdio>
@@ -15,23 +17,52 @@ std::string Lower(std::string s) {
     return s;
 }
 
+std::string Trim(const std::string& s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 std::string KeyOf(const std::string& section, const std::string& key) { return Lower(section) + "\n" + Lower(key); }
 
 } // namespace
 
 TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName) {
-    FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (!f) return;
-    ini_parse_file(
-        f,
-        [](void* user, const char* section, const char* name, const char* value) -> int {
-            auto* values = static_cast<std::map<std::string, std::string>*>(user);
-            // The first occurrence of a key wins, as with the usual settings lookup.
-            values->emplace(KeyOf(section, name), value);
-            return 1;
-        },
-        &FValues);
-    std::fclose(f);
+    // Our own reader rather than inih: Debian's build of inih cuts lines at
+    // 200 characters and takes ";" inside a value for a comment, and a
+    // database path may be long and contain either.
+    std::string bytes;
+    try {
+        bytes = ReadAllBytes(fileName);
+    } catch (const Exception&) {
+        return; // a missing or unreadable file gives every default
+    }
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+    // Text that is not UTF-8 was written in the 8-bit code page.
+    const bool utf8 = Utf8ToUtf32(bytes).find(U'\uFFFD') == std::u32string::npos;
+    const std::string text = utf8 ? bytes : Win1250ToUtf8(bytes);
+
+    std::string section;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t eol = text.find_first_of("\r\n", pos);
+        if (eol == std::string::npos) eol = text.size();
+        const std::string line = Trim(text.substr(pos, eol - pos));
+        pos = eol + 1;
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line[0] == '[') {
+            const size_t close = line.find(']');
+            section = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = Trim(line.substr(eq + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        // The first occurrence of a key wins, as with the usual settings lookup.
+        FValues.emplace(KeyOf(section, Trim(line.substr(0, eq))), value);
+    }
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {

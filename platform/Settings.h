@@ -10,7 +10,8 @@
 namespace ostrakel {
 
 // A parsed INI file. Section and key names compare without regard to ASCII
-// letter case. A missing or unreadable file simply has no keys.
+// letter case; blanks around names and values are dropped, and so is one pair
+// of quotes around a value. A missing or unreadable file simply has no keys.
 class TIniFile {
 public:
     explicit TIniFile(const std::string& fileName);
