@@ -57,6 +57,11 @@ std::string LogDateTimeText(TDateTime now) {
     return text;
 }
 
+std::string LogFileNameFor(const std::string& dir, TDateTime date) {
+    const TDateTimeParts p = DecodeDateTime(date);
+    return dir + "log_" + std::to_string(p.Year) + "_" + std::to_string(p.Month) + ".txt";
+}
+
 std::string ApplicationTitleFor(const std::string& executableName) {
     const QString name = Q(executableName.substr(0, executableName.find('.')));
     if (name.isEmpty()) return {};
@@ -191,8 +196,7 @@ void TForm1::FormCreate() {
 
     if (!ConnectDatabases()) return;
 
-    const TDateTimeParts today = DecodeDateTime(FEnv.Clock->Now());
-    mylogfile = MojKatalog() + "log_" + std::to_string(today.Year) + "_" + std::to_string(today.Month) + ".txt";
+    mylogfile = LogFileNameFor(MojKatalog(), FEnv.Clock->Now());
     if (FileExists(mylogfile)) LoadLog();
     DoLogu("start programu");
 }

@@ -39,6 +39,9 @@ struct TFormEnvironment {
 // 00:00:00 to the second, a blank and the long time.
 std::string LogDateTimeText(TDateTime now);
 
+// The monthly log file: dir + "log_" + year + "_" + month + ".txt", no leading zeros.
+std::string LogFileNameFor(const std::string& dir, TDateTime date);
+
 // The application's title: the file name up to its first dot, every letter
 // after the first in lower case.
 std::string ApplicationTitleFor(const std::string& executableName);

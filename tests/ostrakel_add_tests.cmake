@@ -1,9 +1,14 @@
-# ostrakel_add_test(NAME name SOURCES ... LIBS ... LABEL unit|db|server|gui)
-# One executable per behaviour family, its cases discovered into CTest with a label.
+# ostrakel_add_test(NAME name SOURCES ... LIBS ... LABEL unit|db|server|gui [QT])
+# One executable per behaviour family, its cases discovered into CTest with a
+# label. QT gives the executable a QApplication (offscreen) around the run.
 function(ostrakel_add_test)
-  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE test_support ${T_LIBS} GTest::gtest_main)
+  if(T_QT)
+    target_link_libraries(${T_NAME} PRIVATE test_support ${T_LIBS} test_qt_main)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE test_support ${T_LIBS} GTest::gtest_main)
+  endif()
   gtest_discover_tests(${T_NAME}
     PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60)
