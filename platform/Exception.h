@@ -44,6 +44,12 @@ public:
     using Exception::Exception;
 };
 
+// The run-time's conversion error, e.g. "'%s' is not a valid integer value".
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Builds the "System Error.  Code: %d.\r\n%s" error for a system error number.
 EOSError MakeOSError(int code);
 [[noreturn]] void RaiseLastOSError(int code);
