@@ -27,7 +27,7 @@ CREATE TABLE KALIMBOR_LICZNIKI (
 INSERT INTO kalimbor VALUES (1, 'Obudowa lampy żółta', 'F-101', 1200, 1, 501, NULL);
 INSERT INTO kalimbor VALUES (2, 'Pokrywa zbiornika', 'F-102', 0, 1, 502, NULL);
 INSERT INTO kalimbor VALUES (3, 'Uchwyt ścienny', 'F-103', 77, 0, 503, NULL);
-INSERT INTO kalimbor VALUES (4, 'Zaślepka Ø20', 'F-104', 15, 1, 0, NULL);
+INSERT INTO kalimbor VALUES (4, 'Zaślepka fi 20', 'F-104', 15, 1, 0, NULL);
 INSERT INTO kalimbor VALUES (5, 'Wspornik', 'F-105', 300, NULL, 505, NULL);
 INSERT INTO kalimbor VALUES (6, 'Kołnierz', 'F-106', 42, 1, 506, NULL);
 COMMIT;
