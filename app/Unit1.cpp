@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "db/FIBDatabase.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/Settings.h"
@@ -92,6 +93,19 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateMembers() {
+    // The connections come first, so they are destroyed after everything that uses them.
+    auto designConnection = [this](const char* name) {
+        auto* db = Create<TpFIBDatabase>();
+        db->SetName(name);
+        db->SetDBParams({"user_name=SYSDBA", "password=plumtrove", "lc_ctype=WIN1250"});
+        db->SetSQLDialect(3);
+        db->SetTimeout(0);
+        db->SetWaitForRestoreConnect(0);
+        return db;
+    };
+    pFIBDatabaseReports = designConnection("pFIBDatabaseReports");
+    pFIBDatabaseMoulds = designConnection("pFIBDatabaseMoulds");
+
     setObjectName("Form1");
     setWindowTitle("Ostrakel");
     setWindowIcon(ProgramIcon());
@@ -208,11 +222,21 @@ void TForm1::SetDescriptionText(const std::string& markup) {
 }
 
 void TForm1::AssignDatabaseNames() {
-    // The connections take their database names here.
+    pFIBDatabaseMoulds->SetDBName(kalimborbase);
+    pFIBDatabaseReports->SetDBName(vendrelbase);
 }
 
 bool TForm1::ConnectDatabases() {
-    // The reports database, then the mould database, connect here.
+    for (TpFIBDatabase* db : {pFIBDatabaseReports, pFIBDatabaseMoulds}) {
+        try {
+            db->SetConnected(true);
+        } catch (const std::exception& e) {
+            // The operator reads why, confirms, and start-up ends here.
+            FEnv.Dialogs->ShowMessage(ApplicationTitle(), e.what());
+            return false;
+        }
+        ProcessPendingEvents();
+    }
     return true;
 }
 

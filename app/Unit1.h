@@ -23,6 +23,8 @@ class QTimer;
 
 namespace ostrakel {
 
+class TpFIBDatabase;
+
 // What the window takes from its surroundings; every member has a default
 // that is the real thing, and tests replace what they need.
 struct TFormEnvironment {
@@ -60,6 +62,9 @@ public:
     QPushButton* Button2 = nullptr;
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QTimer* Timer1 = nullptr;
+    // The connections to the reports (Vendrel) and mould (Kalimbor) databases.
+    TpFIBDatabase* pFIBDatabaseReports = nullptr;
+    TpFIBDatabase* pFIBDatabaseMoulds = nullptr;
 
     // State settled at start-up.
     std::string kalimborbase;

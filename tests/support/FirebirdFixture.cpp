@@ -1,0 +1,213 @@
+#include "tests/support/FirebirdFixture.h"
+
+#include "db/ClientLibrary.h"
+#include "db/FIBErrors.h"
+#include "db/FIBTransaction.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace ostrakel::test {
+
+std::vector<std::string> SystemDBParams() {
+    return {"user_name=SYSDBA", "password=plumtrove", "lc_ctype=WIN1250"};
+}
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+    std::string q = "'";
+    for (char c : text) {
+        q += c;
+        if (c == '\'') q += '\'';
+    }
+    return q + "'";
+}
+
+// One-column output descriptor for singleton selects.
+struct TOneColumn {
+    std::vector<char> Storage = std::vector<char>(XSQLDA_LENGTH(1), 0);
+    XSQLDA* Da() { return reinterpret_cast<XSQLDA*>(Storage.data()); }
+    TOneColumn(short type, short length, void* data, short* null) {
+        XSQLDA* da = Da();
+        da->version = SQLDA_VERSION1;
+        da->sqln = 1;
+        da->sqld = 1;
+        da->sqlvar[0].sqltype = static_cast<short>(type | 1);
+        da->sqlvar[0].sqllen = length;
+        da->sqlvar[0].sqlscale = 0;
+        da->sqlvar[0].sqldata = static_cast<char*>(data);
+        da->sqlvar[0].sqlind = null;
+    }
+};
+
+} // namespace
+
+TRawAttachment::TRawAttachment(const std::string& connectString, int dialect)
+    : FLib(GetClientLibrary(kDefaultLibraryName)), FDialect(dialect) {
+    std::string dpb(1, isc_dpb_version1);
+    auto add = [&dpb](char code, const std::string& value) {
+        dpb += code;
+        dpb += static_cast<char>(value.size());
+        dpb += value;
+    };
+    add(isc_dpb_user_name, kTestUser);
+    add(isc_dpb_password, kTestPassword);
+    add(isc_dpb_lc_ctype, "WIN1250");
+    Check(FLib->isc_attach_database(StatusVector(), static_cast<short>(connectString.size()),
+                                    connectString.c_str(), &FHandle, static_cast<short>(dpb.size()),
+                                    dpb.data()));
+}
+
+TRawAttachment::~TRawAttachment() {
+    if (FHandle) FLib->isc_detach_database(StatusVector(), &FHandle);
+}
+
+void TRawAttachment::Check(ISC_STATUS status) {
+    if (status > 0) RaiseStatusError(*FLib, nullptr);
+}
+
+void TRawAttachment::Execute(const std::string& sql) {
+    isc_tr_handle tr = 0;
+    const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait};
+    struct {
+        isc_db_handle* db;
+        int length;
+        const char* tpb;
+    } teb{&FHandle, sizeof tpb, tpb};
+    Check(FLib->isc_start_multiple(StatusVector(), &tr, 1, &teb));
+    const ISC_STATUS status = FLib->isc_dsql_execute_immediate(
+        StatusVector(), &FHandle, &tr, 0, sql.c_str(), static_cast<unsigned short>(FDialect), nullptr);
+    if (status > 0) {
+        ISC_STATUS_ARRAY ignored;
+        FLib->isc_rollback_transaction(ignored, &tr);
+        Check(status);
+    }
+    Check(FLib->isc_commit_transaction(StatusVector(), &tr));
+}
+
+std::optional<int64_t> TRawAttachment::QueryInt(isc_tr_handle* transaction, const std::string& sql) {
+    ISC_INT64 value = 0;
+    short null = 0;
+    TOneColumn out(SQL_INT64, sizeof value, &value, &null);
+    Check(FLib->isc_dsql_exec_immed2(StatusVector(), &FHandle, transaction, 0, sql.c_str(),
+                                     static_cast<unsigned short>(FDialect), nullptr, out.Da()));
+    if (null) return std::nullopt;
+    return value;
+}
+
+std::optional<int64_t> TRawAttachment::QueryInt(const std::string& sql) {
+    isc_tr_handle tr = 0;
+    const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                        isc_tpb_nowait};
+    struct {
+        isc_db_handle* db;
+        int length;
+        const char* tpb;
+    } teb{&FHandle, sizeof tpb, tpb};
+    Check(FLib->isc_start_multiple(StatusVector(), &tr, 1, &teb));
+    std::optional<int64_t> result;
+    try {
+        result = QueryInt(&tr, sql);
+    } catch (...) {
+        ISC_STATUS_ARRAY ignored;
+        FLib->isc_rollback_transaction(ignored, &tr);
+        throw;
+    }
+    Check(FLib->isc_commit_transaction(StatusVector(), &tr));
+    return result;
+}
+
+std::string TRawAttachment::QueryText(const std::string& sql) {
+    isc_tr_handle tr = 0;
+    const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                        isc_tpb_nowait};
+    struct {
+        isc_db_handle* db;
+        int length;
+        const char* tpb;
+    } teb{&FHandle, sizeof tpb, tpb};
+    Check(FLib->isc_start_multiple(StatusVector(), &tr, 1, &teb));
+    std::vector<char> buffer(2 + 1024, 0);
+    short null = 0;
+    TOneColumn out(SQL_VARYING, 1024, buffer.data(), &null);
+    const ISC_STATUS status =
+        FLib->isc_dsql_exec_immed2(StatusVector(), &FHandle, &tr, 0, sql.c_str(),
+                                   static_cast<unsigned short>(FDialect), nullptr, out.Da());
+    if (status > 0) {
+        ISC_STATUS_ARRAY ignored;
+        FLib->isc_rollback_transaction(ignored, &tr);
+        Check(status);
+    }
+    Check(FLib->isc_commit_transaction(StatusVector(), &tr));
+    if (null) return {};
+    const auto length = static_cast<size_t>(*reinterpret_cast<unsigned short*>(buffer.data()));
+    return std::string(buffer.data() + 2, length);
+}
+
+int TRawAttachment::AttachmentID() {
+    return static_cast<int>(QueryInt("select current_connection from rdb$database").value_or(-1));
+}
+
+void TRawAttachment::CreateDatabase(const std::string& connectString, int dialect) {
+    auto lib = GetClientLibrary(kDefaultLibraryName);
+    isc_db_handle db = 0;
+    isc_tr_handle tr = 0;
+    const std::string sql = "CREATE DATABASE " + Quoted(connectString) + " USER " + Quoted(kTestUser) +
+                            " PASSWORD " + Quoted(kTestPassword) +
+                            " PAGE_SIZE 4096 DEFAULT CHARACTER SET WIN1250";
+    if (lib->isc_dsql_execute_immediate(StatusVector(), &db, &tr, 0, sql.c_str(),
+                                        static_cast<unsigned short>(dialect), nullptr) > 0)
+        RaiseStatusError(*lib, nullptr);
+    lib->isc_detach_database(StatusVector(), &db);
+}
+
+TTestDatabases::TTestDatabases(TKind kind) : FKind(kind) {
+    // The server runs as its own user and must be able to write here.
+    if (kind == Server)
+        std::filesystem::permissions(FDir.Path(), std::filesystem::perms::all,
+                                     std::filesystem::perm_options::replace);
+}
+
+std::string TTestDatabases::ConnectString(const std::string& name) const {
+    return FKind == Server ? "localhost:" + Path(name) : Path(name);
+}
+
+std::string TTestDatabases::Create(const std::string& name, int dialect,
+                                   const std::vector<std::string>& sql) {
+    const std::string cs = ConnectString(name);
+    TRawAttachment::CreateDatabase(cs, dialect);
+    if (!sql.empty()) {
+        TRawAttachment attachment(cs, dialect);
+        for (const std::string& statement : sql)
+            attachment.Execute(statement);
+    }
+    return cs;
+}
+
+void ExecuteIn(TFIBTransaction& transaction, const std::string& sql) {
+    TFIBDatabase* db = transaction.MainDatabase();
+    transaction.Call(db->ClientLibrary().isc_dsql_execute_immediate(
+                         StatusVector(), db->HandlePtr(), transaction.HandlePtr(), 0, sql.c_str(),
+                         static_cast<unsigned short>(db->SQLDialect()), nullptr),
+                     true);
+}
+
+bool ServerAvailable() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(3050);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace ostrakel::test

@@ -1,0 +1,86 @@
+// Temporary Firebird databases for the tests, embedded or on the loopback server,
+// and a plain attachment of their own that runs SQL through the client API.
+#pragma once
+
+#include "tests/support/TempDir.h"
+
+#include <ibase.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrakel {
+class IIBClientLibrary;
+class TFIBTransaction;
+} // namespace ostrakel
+
+namespace ostrakel::test {
+
+inline constexpr const char* kTestUser = "SYSDBA";
+inline constexpr const char* kTestPassword = "plumtrove";
+
+// The parameter lines both of the system's connections carry.
+std::vector<std::string> SystemDBParams();
+
+// An attachment outside the layer under test (the "second attachment"), with
+// statements run by isc_dsql_execute_immediate, each in a committed transaction.
+class TRawAttachment {
+public:
+    explicit TRawAttachment(const std::string& connectString, int dialect = 3);
+    ~TRawAttachment();
+    TRawAttachment(const TRawAttachment&) = delete;
+    TRawAttachment& operator=(const TRawAttachment&) = delete;
+
+    void Execute(const std::string& sql);
+    // A singleton select of one integer column; nullopt for NULL.
+    std::optional<int64_t> QueryInt(const std::string& sql);
+    // The same inside a transaction the caller started.
+    std::optional<int64_t> QueryInt(isc_tr_handle* transaction, const std::string& sql);
+    // A singleton select of one text column, as its Windows-1250 bytes.
+    std::string QueryText(const std::string& sql);
+
+    isc_db_handle* Handle() { return &FHandle; }
+    IIBClientLibrary& Lib() { return *FLib; }
+    int AttachmentID();
+
+    // Creates a database with DEFAULT CHARACTER SET WIN1250 in the given dialect.
+    static void CreateDatabase(const std::string& connectString, int dialect = 3);
+
+private:
+    void Check(ISC_STATUS status);
+
+    std::shared_ptr<IIBClientLibrary> FLib;
+    isc_db_handle FHandle = 0;
+    int FDialect;
+};
+
+// A directory of test databases removed with everything in it. On the server
+// the directory is opened to the server's own user, which writes the files.
+class TTestDatabases {
+public:
+    enum TKind { Embedded, Server };
+    explicit TTestDatabases(TKind kind = Embedded);
+
+    // Creates name.fdb (dialect, WIN1250) and runs the statements on it; gives its connection string.
+    std::string Create(const std::string& name, int dialect = 3, const std::vector<std::string>& sql = {});
+    // The file path (with a trailing "/" for the directory itself when name is empty).
+    std::string Path(const std::string& name = "") const { return FDir.Path() + name; }
+    // What a connection's DBName gets: the path, or "localhost:" and the path on the server.
+    std::string ConnectString(const std::string& name) const;
+
+private:
+    TTempDir FDir;
+    TKind FKind;
+};
+
+// Runs one statement inside a transaction of the layer, through its Call
+// (which raises the layer's error), on its main connection.
+void ExecuteIn(TFIBTransaction& transaction, const std::string& sql);
+
+// True when something answers on 127.0.0.1:3050.
+bool ServerAvailable();
+
+} // namespace ostrakel::test
