@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 using namespace ostrakel;
 using namespace ostrakel::test;
@@ -96,6 +97,29 @@ TEST_F(ConnectAtStartUpTest, BothPathsRightLoadsTheLogAndLogsTheStart) {
         check.QueryInt("select count(*) from mon$attachments where mon$attachment_id <> current_connection "
                        "and mon$system_flag = 0"),
         0);
+}
+
+TEST_F(ConnectAtStartUpTest, AnUnreadableLogStopsStartUpInTheErrorBoxAndIsLeftAlone) {
+    dbs.Create("vendrel_data.fdb");
+    dbs.Create("kalimbor_db.fdb");
+    WriteIni(dbs.Path(), dbs.Path());
+    const std::string log = dir.File("log_2024_3.txt");
+    ASSERT_EQ(symlink("/proc/self/mem", log.c_str()), 0); // opens, but cannot be read
+    TForm1& f = Start();
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_TRUE(dialogs.Shown[0].Error);
+    EXPECT_EQ(dialogs.Shown[0].Title, "ostrakel");
+    EXPECT_EQ(dialogs.Shown[0].Text, "Cannot open file \"" + log + "\". Input/output error.");
+    EXPECT_EQ(f.mylogfile, log);
+    EXPECT_EQ(f.MemoText(), "Memo1") << "not loaded, and the start not logged";
+    EXPECT_TRUE(f.pFIBDatabaseMoulds->Connected());
+
+    // Closing cannot save over a log it never read: the window stays open.
+    f.show();
+    EXPECT_FALSE(f.close());
+    char target[64] = {};
+    ASSERT_GT(readlink(log.c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/proc/self/mem");
 }
 
 TEST_F(ConnectAtStartUpTest, TheConnectionsCarryTheirDesign) {
