@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "db/FIBDatabase.h"
+#include "label/HTMLabel.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/Settings.h"
@@ -8,7 +9,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -119,10 +119,13 @@ void TForm1::CreateMembers() {
     client->setBackgroundRole(QPalette::Button);
     setCentralWidget(client);
 
-    HTMLabel1 = new QLabel(client);
+    // The description label takes the window's font and paints on its background.
+    HTMLabel1 = new THTMLabel(client);
     HTMLabel1->setObjectName("HTMLabel1");
-    HTMLabel1->setTextFormat(Qt::PlainText);
     HTMLabel1->setGeometry(8, 8, 97, 21);
+    HTMLabel1->SetAutoSizing(true);
+    HTMLabel1->SetAutoSizeType(asBoth);
+    HTMLabel1->SetTransparent(true);
 
     Memo1 = new QPlainTextEdit(client);
     Memo1->setObjectName("Memo1");
@@ -217,8 +220,7 @@ void TForm1::FormCreate() {
 
 void TForm1::SetDescriptionText(const std::string& markup) {
     FDescription = markup;
-    HTMLabel1->setText(Q(markup));
-    HTMLabel1->adjustSize();
+    HTMLabel1->HTMLText().SetText(Q(markup));
 }
 
 void TForm1::AssignDatabaseNames() {

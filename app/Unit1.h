@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 
-class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
@@ -23,6 +22,7 @@ class QTimer;
 
 namespace ostrakel {
 
+class THTMLabel;
 class TpFIBDatabase;
 
 // What the window takes from its surroundings; every member has a default
@@ -56,7 +56,7 @@ public:
     ~TForm1() override;
 
     // Members, created from the window's design.
-    QLabel* HTMLabel1 = nullptr; // stand-in until the formatted-text label takes its place
+    THTMLabel* HTMLabel1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;

@@ -1,5 +1,7 @@
 #include "db/ClientLibrary.h"
 
+#include <locale.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <mutex>
@@ -198,6 +200,36 @@ public:
 
 private:
     std::atomic<bool>& FBusy;
+};
+
+// The client reads a database file name in the code of LC_CTYPE and turns it
+// into UTF-8; it fixes that code at its first such call for the rest of the
+// process. Our file names are UTF-8, the platform's file-name code, so every
+// call that may carry one (and may be that first call) runs with a UTF-8
+// LC_CTYPE on the calling thread, whatever locale the process was started with
+// ("C" has no letters beyond ASCII and would refuse any such name).
+class TUtf8FileNames {
+public:
+    TUtf8FileNames() {
+        const locale_t current = ::uselocale(static_cast<locale_t>(0));
+        // The other categories stay as they are.
+        if (const locale_t base = ::duplocale(current)) {
+            FLocale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+            if (!FLocale) ::freelocale(base);
+        }
+        if (FLocale) FPrevious = ::uselocale(FLocale);
+    }
+    ~TUtf8FileNames() {
+        if (!FLocale) return;
+        ::uselocale(FPrevious);
+        ::freelocale(FLocale);
+    }
+    TUtf8FileNames(const TUtf8FileNames&) = delete;
+    TUtf8FileNames& operator=(const TUtf8FileNames&) = delete;
+
+private:
+    locale_t FLocale = static_cast<locale_t>(0);
+    locale_t FPrevious = static_cast<locale_t>(0);
 };
 
 } // namespace
@@ -475,6 +507,8 @@ ISC_STATUS TIBClientLibrary::isc_dsql_describe(ISC_STATUS* a0, isc_stmt_handle* 
 ISC_STATUS TIBClientLibrary::isc_dsql_execute_immediate(ISC_STATUS* a0, isc_db_handle* a1, isc_tr_handle* a2,
                                                         unsigned short a3, const ISC_SCHAR* a4,
                                                         unsigned short a5, const XSQLDA* a6) {
+    // CREATE DATABASE names a file.
+    TUtf8FileNames fileNames;
     return Invoke(FEntries->F_isc_dsql_execute_immediate, "isc_dsql_execute_immediate", a0, a1, a2, a3, a4,
                   a5, a6);
 }
@@ -482,6 +516,7 @@ ISC_STATUS TIBClientLibrary::isc_dsql_execute_immediate(ISC_STATUS* a0, isc_db_h
 ISC_STATUS TIBClientLibrary::isc_dsql_exec_immed2(ISC_STATUS* a0, isc_db_handle* a1, isc_tr_handle* a2,
                                                   unsigned short a3, const ISC_SCHAR* a4, unsigned short a5,
                                                   const XSQLDA* a6, const XSQLDA* a7) {
+    TUtf8FileNames fileNames;
     return Invoke(FEntries->F_isc_dsql_exec_immed2, "isc_dsql_exec_immed2", a0, a1, a2, a3, a4, a5, a6, a7);
 }
 
@@ -495,6 +530,7 @@ ISC_STATUS TIBClientLibrary::isc_detach_database(ISC_STATUS* a0, isc_db_handle* 
 
 ISC_STATUS TIBClientLibrary::isc_attach_database(ISC_STATUS* a0, short a1, const ISC_SCHAR* a2,
                                                  isc_db_handle* a3, short a4, const ISC_SCHAR* a5) {
+    TUtf8FileNames fileNames;
     return Invoke(FEntries->F_isc_attach_database, "isc_attach_database", a0, a1, a2, a3, a4, a5);
 }
 

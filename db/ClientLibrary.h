@@ -17,6 +17,8 @@ inline constexpr const char* kDefaultLibraryName = "libfbclient.so.2";
 // One operation per client entry point, with the client API's own parameters
 // and result. Every call marks the binding busy for its duration. An entry
 // point that the loaded library lacks raises "Can't find procedure %s in %s".
+// Database file names (attach, CREATE DATABASE) are UTF-8, the platform's
+// file-name code; the client is told so whatever the process locale.
 class IIBClientLibrary {
 public:
     virtual ~IIBClientLibrary() = default;

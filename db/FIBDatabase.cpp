@@ -205,8 +205,11 @@ TFIBDatabase::~TFIBDatabase() {
     try {
         if (FHandle) ForceClose();
     } catch (...) {
-        // A destructor has nobody to report to; the handle is gone either way.
+        // A destructor has nobody to report to.
     }
+    // A disconnect handler that failed stopped the close before the detach:
+    // the attachment must not outlive its object all the same.
+    if (FHandle) DetachQuietly();
     for (auto it = vOnDestroy.rbegin(); it != vOnDestroy.rend(); ++it) {
         try {
             if (it->second) it->second();
@@ -248,14 +251,13 @@ std::recursive_mutex& TFIBDatabase::ConnectLock() {
 }
 
 std::string TFIBDatabase::DBName() const {
-    return Win1250ToUtf8(FDBName);
+    return FDBName;
 }
 
 void TFIBDatabase::SetDBName(const std::string& Value) {
-    const std::string bytes = Utf8ToWin1250(Value);
-    if (bytes != FDBName) {
+    if (Value != FDBName) {
         CheckInactive();
-        FDBName = bytes;
+        FDBName = Value;
     }
     FDBFileName.clear();
 }
@@ -267,12 +269,15 @@ void TFIBDatabase::SetSQLDialect(int Value) {
 }
 
 void TFIBDatabase::SetLibraryName(const std::string& Value) {
-    if (Value == FLibraryName) return;
-    CheckInactive();
-    FLibraryName = Value;
-    // The binding for the new name is taken at the next need (the next connect).
-    FClientLibrary.reset();
-    FClientLibLoaded = false;
+    if (Value != FLibraryName) {
+        CheckInactive();
+        FLibraryName = Value;
+        FClientLibrary.reset();
+        FClientLibLoaded = false;
+    }
+    // A named library is taken (and loaded) at once, so a wrong name fails
+    // where it is set; the name stays, and the next connect tries it again.
+    if (!FLibraryName.empty() && !Connected()) ObtainClientLibrary();
 }
 
 void TFIBDatabase::SetTimeout(uint32_t Value) {
@@ -398,7 +403,9 @@ void TFIBDatabase::Open(bool RaiseExcept) {
     }
     if (status > 0) {
         FHandle = 0;
-        if (RaiseExcept) RaiseStatusError(*FClientLibrary, this);
+        // No attachment, no code page of its own: the client speaks of the
+        // file and the host in the platform's file-name code.
+        if (RaiseExcept) RaiseStatusError(*FClientLibrary, this, TStatusTexts::Utf8);
         return;
     }
     FHandleIsShared = false;
@@ -457,6 +464,9 @@ void TFIBDatabase::InternalClose(bool Force) {
             tr->EndTransaction(NonRetaining(tr->TimeoutAction()), true);
         } catch (...) {
             if (!Force) throw;
+            // A handler refused the end; the server would refuse the detach
+            // of an attachment with a live transaction, and it would stay.
+            tr->AbandonHandle();
         }
     }
     for (size_t i = 0; i < FFIBBases.size(); ++i) {
@@ -496,6 +506,24 @@ void TFIBDatabase::Close() {
         }
     } reset{this};
     if (Connected()) InternalClose(false);
+}
+
+void TFIBDatabase::DetachQuietly() {
+    const auto transactions = FTransactions;
+    for (TFIBTransaction* tr : transactions) {
+        if (!tr || !tr->Active()) continue;
+        try {
+            tr->EndTransaction(NonRetaining(tr->TimeoutAction()), true);
+        } catch (...) {
+            tr->AbandonHandle();
+        }
+    }
+    if (!FHandleIsShared && FClientLibrary) {
+        ISC_STATUS_ARRAY ignored = {};
+        FClientLibrary->isc_detach_database(ignored, &FHandle);
+    }
+    FHandle = 0;
+    FHandleIsShared = false;
 }
 
 bool TFIBDatabase::TestConnected() {
@@ -659,10 +687,11 @@ std::string TFIBDatabase::DBFileName() {
     CheckActive(false);
     if (FDBFileName.empty()) {
         std::string data;
-        // isc_info_db_id: a count, then the file name and the site name, each length-prefixed.
+        // isc_info_db_id: a count, then the file name and the site name, each
+        // length-prefixed. The file name is the platform's (UTF-8), as DBName.
         if (DatabaseInfo(static_cast<char>(isc_info_db_id), data) && data.size() >= 2) {
             const size_t length = static_cast<unsigned char>(data[1]);
-            FDBFileName = Win1250ToUtf8(data.substr(2, std::min(length, data.size() - 2)));
+            FDBFileName = data.substr(2, std::min(length, data.size() - 2));
         }
     }
     return FDBFileName;

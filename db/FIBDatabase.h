@@ -117,7 +117,9 @@ public:
     ~TFIBDatabase() override;
 
     // ---- properties ----
-    // The path or connection string, handed to the client library as Windows-1250.
+    // The path or connection string, handed to the client library unchanged:
+    // UTF-8, the platform's file-name code, unlike every other text, which
+    // crosses as Windows-1250.
     std::string DBName() const;
     void SetDBName(const std::string& Value);
     TParamLines& DBParams() { return FDBParams; }
@@ -249,10 +251,13 @@ private:
     template <class F> void ForEachLink(F&& f, bool StopWhenClosed);
     void OnIdleTimer();
     void ObtainClientLibrary();
+    // Ends the transactions by force and detaches, telling no one and raising
+    // nothing: what a destructor does when a disconnect handler failed.
+    void DetachQuietly();
 
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;
-    std::string FDBName; // Windows-1250
+    std::string FDBName; // UTF-8, as file names are
     TParamLines FDBParams;
     TConnectParams FConnectParams;
     TParamBlock FDPB;

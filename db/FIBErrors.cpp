@@ -142,10 +142,47 @@ std::string VFormat(const char* fmt, va_list args) {
     return std::string(buf.data(), static_cast<size_t>(n));
 }
 
+bool IsUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        size_t more = 0;
+        char32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            more = 1, cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2, cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + more >= bytes.size()) return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const auto cc = static_cast<unsigned char>(bytes[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (cc & 0x3F);
+        }
+        // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
+        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+std::string DecodeClientText(const std::string& bytes, TStatusTexts texts) {
+    if (texts == TStatusTexts::Utf8 && IsUtf8(bytes)) return bytes;
+    return Win1250ToUtf8(bytes);
+}
+
 // The client library's text for an SQL code, capitalised and closed with a
 // full stop and a line break (a text that has its own full stop keeps the
 // engine texts on its line).
-std::string InterpretSQLCode(IIBClientLibrary& lib, ISC_LONG sqlCode) {
+std::string InterpretSQLCode(IIBClientLibrary& lib, ISC_LONG sqlCode, TStatusTexts texts) {
     char buffer[kSQLMessageBufferSize] = {};
     lib.isc_sql_interprete(static_cast<short>(sqlCode), buffer, kSQLMessageBufferSize);
     buffer[kSQLMessageBufferSize - 1] = '\0';
@@ -154,13 +191,13 @@ std::string InterpretSQLCode(IIBClientLibrary& lib, ISC_LONG sqlCode) {
         bytes.erase(at, 2);
     if (bytes.empty()) return {};
     CapitaliseFirst(bytes);
-    std::string text = Win1250ToUtf8(bytes);
+    std::string text = DecodeClientText(bytes, texts);
     if (text.back() != '.') text += ".\r\n";
     return text;
 }
 
 // Every engine text of the status vector, one per line.
-std::string InterpretEngineTexts(IIBClientLibrary& lib, const ISC_STATUS* status) {
+std::string InterpretEngineTexts(IIBClientLibrary& lib, const ISC_STATUS* status, TStatusTexts texts) {
     std::vector<char> buffer(kIBMessageBufferSize);
     std::string text;
     const ISC_STATUS* cursor = status;
@@ -171,7 +208,7 @@ std::string InterpretEngineTexts(IIBClientLibrary& lib, const ISC_STATUS* status
         if (length <= 0) break;
         std::string bytes(buffer.data(), std::min<size_t>(static_cast<size_t>(length), buffer.size()));
         CapitaliseFirst(bytes);
-        text += Win1250ToUtf8(bytes);
+        text += DecodeClientText(bytes, texts);
         if (text.back() != '.') text += '.';
         text += "\r\n";
     }
@@ -253,12 +290,12 @@ void EFIBError::Compose() {
     SetMessage(std::move(text));
 }
 
-void RaiseStatusError(IIBClientLibrary& lib, const TComponent* Sender) {
+void RaiseStatusError(IIBClientLibrary& lib, const TComponent* Sender, TStatusTexts Texts) {
     const TFIBErrorMessageOptions options = GetFIBErrorMessageOptions();
     const ISC_STATUS* status = StatusVector();
     const ISC_LONG sqlCode = lib.isc_sqlcode(status);
-    std::string sqlMessage = options.ShowSQLCode ? InterpretSQLCode(lib, sqlCode) : std::string();
-    std::string ibMessage = options.ShowIBMessage ? InterpretEngineTexts(lib, status) : std::string();
+    std::string sqlMessage = options.ShowSQLCode ? InterpretSQLCode(lib, sqlCode, Texts) : std::string();
+    std::string ibMessage = options.ShowIBMessage ? InterpretEngineTexts(lib, status, Texts) : std::string();
     EFIBInterBaseError error(sqlCode, std::move(ibMessage), std::move(sqlMessage), std::string(), Sender);
 
     TFIBErrorHandler handler;

@@ -181,11 +181,18 @@ void SetFIBErrorHandler(TFIBErrorHandler handler);
 // every client call made on this thread. Never cleared by the layer.
 ISC_STATUS* StatusVector();
 
+// The code page of the client's texts. Texts about an attachment are in its
+// 8-bit code page (Windows-1250). A refused attach speaks of files and hosts
+// before any attachment exists, in the platform's file-name code (UTF-8);
+// bytes that are not UTF-8 are read as Windows-1250 all the same.
+enum class TStatusTexts { Ansi, Utf8 };
+
 // Raises the server error described by the calling thread's status vector,
 // interpreted through lib, with Sender as the raiser. It returns only when an
 // installed error handler drops the error (none is installed by default), so
 // callers go on as after a failed call that was not to raise.
-void RaiseStatusError(IIBClientLibrary& lib, const TComponent* Sender);
+void RaiseStatusError(IIBClientLibrary& lib, const TComponent* Sender,
+                      TStatusTexts Texts = TStatusTexts::Ansi);
 
 namespace detail {
 template <class T> const T& FormatArg(const T& value) {

@@ -65,9 +65,9 @@ TFIBTransaction::~TFIBTransaction() {
     try {
         if (Active()) EndForGood();
     } catch (...) {
-        // A forced end never leaves a handle behind; only handlers can fail here.
+        // Only handlers can fail a forced end; the handle goes all the same.
     }
-    FHandle = 0;
+    AbandonHandle();
     FTimer.reset();
     for (auto it = FOnDestroy.rbegin(); it != FOnDestroy.rend(); ++it) {
         try {
@@ -90,6 +90,22 @@ TFIBTransaction::~TFIBTransaction() {
 
 void TFIBTransaction::EndForGood() {
     EndTransaction(NonRetaining(FTimeoutAction), true);
+}
+
+void TFIBTransaction::AbandonHandle() {
+    if (!FHandle) return;
+    if (!FHandleIsShared) {
+        if (TFIBDatabase* db = MainDatabase(); db && db->FClientLibrary) {
+            // A status vector of its own keeps the thread's last error readable.
+            ISC_STATUS_ARRAY ignored = {};
+            db->FClientLibrary->isc_rollback_transaction(ignored, &FHandle);
+        }
+    }
+    FHandle = 0;
+    FHandleIsShared = false;
+    FState = tsClosed;
+    if (FTimer) FTimer->SetEnabled(false);
+    FTransactionID = 0;
 }
 
 // ---- properties ----
@@ -187,6 +203,7 @@ int TFIBTransaction::AddDatabase(TFIBDatabase* Database) {
 }
 
 int TFIBTransaction::AddDatabase(TFIBDatabase* Database, const std::string& aTRParams) {
+    if (const int existing = FindDatabase(Database); existing >= 0) return existing;
     const int index = AddDatabase(Database);
     if (index >= 0) {
         FDatabases[static_cast<size_t>(index)].OwnParams = aTRParams;

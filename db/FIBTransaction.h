@@ -136,6 +136,10 @@ protected:
     void Notification(TComponent* AComponent) override;
     // The end that destruction and a closing connection make.
     void EndForGood();
+    // The last resort when a handler refused a forced end: the work is rolled
+    // back and the handle let go without telling anyone, so no live
+    // transaction outlasts its object or blocks its connection's detach.
+    void AbandonHandle();
 
 private:
     friend class TFIBDatabase;

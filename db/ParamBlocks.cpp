@@ -59,6 +59,7 @@ constexpr std::array<std::string_view, 21> kTPBNames = {
 // clang-format on
 
 constexpr char kDPBVersion1 = 1;
+constexpr size_t kMaxDPBLength = 32767;
 constexpr char kTPBVersion3 = 3;
 
 enum class TDPBKind { Text, ByteValue, One, Two, FourBytes, Zero, Shutdown, Empty, Unsupported };
@@ -272,6 +273,10 @@ TParamBlock BuildDPB(std::vector<std::string>& lines, bool isFirebird) {
             RaiseClientError(fibeDPBConstantNotSupported, DPBConstantName(code));
         }
     }
+    // The attach takes the block's length as a signed 16-bit number; the
+    // client reads a longer block from a negative length and crashes.
+    if (block.size() > kMaxDPBLength)
+        RaiseClientErrorFmt("DPB is longer than %d bytes.", static_cast<int>(kMaxDPBLength));
     return block;
 }
 

@@ -56,7 +56,8 @@ using TParamBlock = std::string;
 
 // Builds the DPB. Each line is trimmed in place; values travel as Windows-1250.
 // Raises client error 8 (known but not encodable) or 9 (unknown name), and
-// EConvertError for a numeric item whose value is not a number.
+// EConvertError for a numeric item whose value is not a number. A value over
+// 255 bytes or a block over 32767 bytes is refused with a client error (-1).
 TParamBlock BuildDPB(std::vector<std::string>& lines, bool isFirebird);
 inline TParamBlock BuildDPB(TParamLines& lines, bool isFirebird) {
     return BuildDPB(lines.Edit(), isFirebird);

@@ -124,7 +124,6 @@ TEST_F(ConnectionTest, ConnectAndClose) {
 }
 
 TEST_F(ConnectionTest, MissingNameRaisesBeforeTheLibraryIsLoaded) {
-    db->SetLibraryName("libnosuchfbclient.so.9");
     try {
         db->SetConnected(true);
         FAIL() << "connected without a name";
@@ -133,12 +132,33 @@ TEST_F(ConnectionTest, MissingNameRaisesBeforeTheLibraryIsLoaded) {
         EXPECT_STREQ(e.what(), "Database name is missing.");
     }
     EXPECT_FALSE(db->ClientLibLoaded());
+}
 
-    // With a name the library is needed, and its failure surfaces from the connect.
+TEST_F(ConnectionTest, AMissingLibraryFailsWhereItIsNamedAndAtEveryConnect) {
+    // A plain error, not one of the database layer's.
+    auto loadError = [](auto&& action) -> std::string {
+        try {
+            action();
+        } catch (const EFIBError& e) {
+            return std::string("EFIBError: ") + e.what();
+        } catch (const Exception& e) {
+            return e.what();
+        }
+        return "(nothing raised)";
+    };
+    EXPECT_EQ(loadError([&] { db->SetLibraryName("libnosuchfbclient.so.9"); }),
+              "Can't load library libnosuchfbclient.so.9 ");
+    EXPECT_EQ(db->LibraryName(), "libnosuchfbclient.so.9");
+    EXPECT_FALSE(db->ClientLibLoaded());
+
+    // The name is checked before the library is needed.
+    EXPECT_EQ(ClientErrorCode([&] { db->SetConnected(true); }), 14);
     db->SetDBName(dbs.Path("any.fdb"));
-    const std::string text = ErrorText([&] { db->SetConnected(true); });
-    EXPECT_EQ(text, "Can't load library libnosuchfbclient.so.9 ");
+    EXPECT_EQ(loadError([&] { db->SetConnected(true); }), "Can't load library libnosuchfbclient.so.9 ");
     EXPECT_FALSE(db->Connected());
+
+    db->SetLibraryName(kDefaultLibraryName);
+    EXPECT_TRUE(db->ClientLibLoaded()) << "a library named while disconnected is taken at once";
 }
 
 TEST_F(ConnectionTest, RefusedAttachIsComposedWithTheNamePath) {
@@ -342,6 +362,53 @@ TEST_F(ConnectionTest, ConnectParamsAreViewsOntoTheLines) {
     EXPECT_EQ(p.Password(), "") << "the first line naming it has no value";
 }
 
+TEST_F(ConnectionTest, LoginPromptAndAutoReconnect) {
+    const std::string path = CreateDatabase("a.fdb");
+    db->SetDBName(path);
+    db->SetUseLoginPrompt(true);
+    try {
+        db->SetConnected(true);
+        FAIL() << "connected past a prompt nobody answered";
+    } catch (const EFIBClientError& e) {
+        EXPECT_EQ(e.SQLCode(), 7);
+        EXPECT_STREQ(e.what(), "Operation cancelled at user's request.");
+    }
+    std::vector<std::string> prompted;
+    bool answer = true;
+    db->OnLogin = [&](TFIBDatabase*, std::string& user, std::string&, std::string&) {
+        prompted.push_back(user);
+        return answer;
+    };
+    db->SetConnected(true);
+    EXPECT_EQ(prompted, std::vector<std::string>{"SYSDBA"});
+    db->SetConnected(false);
+    db->SetUseLoginPrompt(false);
+
+    // With AutoReconnect a closed connection is connected by what needs it,
+    // without the prompt while a password is set.
+    TpFIBTransaction tr(&form);
+    tr.SetDefaultDatabase(db);
+    db->SetAutoReconnect(true);
+    tr.StartTransaction();
+    EXPECT_TRUE(db->Connected());
+    EXPECT_TRUE(tr.Active());
+    tr.Rollback();
+    db->SetConnected(false);
+    EXPECT_NO_THROW(tr.Commit()) << "an inactive transaction is started to be ended";
+    EXPECT_FALSE(tr.Active());
+    EXPECT_EQ(prompted.size(), 1u);
+    db->SetConnected(false);
+
+    // A reconnect that fails is tried once more with the prompt; what still
+    // fails is swallowed, and the start returns without a transaction.
+    db->SetDBName(dbs.Path("missing.fdb"));
+    answer = false;
+    EXPECT_NO_THROW(tr.StartTransaction());
+    EXPECT_FALSE(tr.Active());
+    EXPECT_EQ(prompted.size(), 2u);
+    EXPECT_FALSE(db->UseLoginPrompt()) << "the prompt setting is restored";
+}
+
 TEST_F(ConnectionTest, BeforeConnectMayVetoQuietly) {
     db->SetDBName(CreateDatabase("a.fdb"));
     int calls = 0;
@@ -404,6 +471,55 @@ TEST_F(ConnectionTest, ErrorsOfTheDisconnectHandlersNameTheConnection) {
     db->AfterDisconnect = [](TFIBDatabase*) { throw Exception("late"); };
     EXPECT_EQ(ErrorText([&] { db->Close(); }), "Error of Form1.pFIBDatabaseReports.AfterDisconnect. late");
     EXPECT_FALSE(db->Connected());
+}
+
+// Handlers that refuse a forced end or a disconnect must not leave a live
+// transaction or attachment behind on the server.
+TEST_F(ConnectionTest, RefusingHandlersLeaveNothingAliveOnTheServer) {
+    const std::string path = CreateDatabase("a.fdb");
+    TRawAttachment other(path);
+    auto attachments = [&] {
+        return other.QueryInt("select count(*) from mon$attachments where mon$attachment_id <> "
+                              "current_connection and mon$system_flag = 0");
+    };
+    auto rows = [&] { return other.QueryInt("select count(*) from T"); };
+    db->SetDBName(path);
+    db->SetConnected(true);
+    TpFIBTransaction tr(&form);
+    tr.SetName("pFIBTransaction1");
+    tr.SetDefaultDatabase(db);
+    tr.BeforeEnd = [](TFIBTransaction*, TTransactionAction, bool) { throw Exception("refused"); };
+    tr.StartTransaction();
+    ExecuteIn(tr, "insert into T values (1)");
+
+    EXPECT_EQ(ErrorText([&] { db->Close(); }), "refused");
+    EXPECT_TRUE(db->Connected()) << "a close without force stops at the refusal";
+    EXPECT_TRUE(tr.Active());
+    db->ForceClose();
+    EXPECT_FALSE(db->Connected());
+    EXPECT_FALSE(tr.Active());
+    EXPECT_EQ(attachments(), 0) << "the detach went through";
+    EXPECT_EQ(rows(), 0);
+    tr.BeforeEnd = nullptr;
+
+    // Destroyed while its disconnect handler refuses: its transactions end by
+    // their TimeoutAction and it detaches all the same.
+    {
+        TpFIBDatabase local(&form);
+        local.SetName("local");
+        local.SetDBParams(SystemDBParams());
+        local.SetDBName(path);
+        local.SetConnected(true);
+        local.BeforeDisconnect = [](TFIBDatabase*) { throw Exception("refused"); };
+        tr.SetDefaultDatabase(&local);
+        tr.SetTimeoutAction(TACommit);
+        tr.StartTransaction();
+        ExecuteIn(tr, "insert into T values (2)");
+        EXPECT_EQ(attachments(), 1);
+    }
+    EXPECT_EQ(attachments(), 0);
+    EXPECT_FALSE(tr.Active());
+    EXPECT_EQ(rows(), 1) << "committed by its TimeoutAction";
 }
 
 TEST_F(ConnectionTest, LinksFollowTheirConnectionAndTransaction) {

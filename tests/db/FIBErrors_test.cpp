@@ -198,6 +198,7 @@ TEST_P(StatusErrorTest, ComposesTheInterpretedTexts) {
         const char* sqlText;
         std::vector<const char*> engineTexts;
         const char* expected; // after the name path line
+        TStatusTexts texts = TStatusTexts::Ansi;
     };
     const Case cases[] = {
         {"unsuccessful metadata update",
@@ -213,13 +214,24 @@ TEST_P(StatusErrorTest, ComposesTheInterpretedTexts) {
         // Windows-1250 bytes; only a to z are made capitals.
         {"\xB9le", {"\x9Clad"}, "\xC4\x85le.\r\n\xC5\x9Blad.\r\n"},
         {"1 row", {"a"}, "1 row.\r\nA.\r\n"},
+        // A refused attach names files in UTF-8; what is not UTF-8 is read as Windows-1250.
+        {"io",
+         {"file \"/dane/łódź\"", "\xB3\xF3\x64\x9F", "\xC0\xAF"},
+         "Io.\r\nFile \"/dane/łódź\".\r\nłódź.\r\nŔŻ.\r\n",
+         TStatusTexts::Utf8},
+        {"io", {"file \"/dane/ł\""}, "Io.\r\nFile \"/dane/Ĺ‚\".\r\n"},
     };
     TSender sender("pFIBDatabaseReports");
     for (const Case& c : cases) {
         setSqlText(c.sqlText);
         setSqlCode(-607);
         SetEngineTexts(c.engineTexts);
-        const auto e = Raised(*lib, sender.component);
+        std::optional<EFIBInterBaseError> e;
+        try {
+            RaiseStatusError(*lib, sender.component, c.texts);
+        } catch (const EFIBInterBaseError& raised) {
+            e = raised;
+        }
         ASSERT_TRUE(e) << c.sqlText;
         EXPECT_EQ(e->Message(), std::string("Form1.pFIBDatabaseReports:\r\n") + c.expected) << c.sqlText;
         EXPECT_EQ(e->SQLCode(), -607);

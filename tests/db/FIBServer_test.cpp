@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -66,6 +67,19 @@ TEST_F(ServerTest, ConnectsWithTheSystemsParameters) {
 
     db->SetConnected(false);
     EXPECT_FALSE(db->Connected());
+}
+
+TEST_F(ServerTest, ADatabaseInADirectoryWithPolishLetters) {
+    const std::string dir = "łódź";
+    ASSERT_TRUE(std::filesystem::create_directory(dbs->Path(dir)));
+    std::filesystem::permissions(dbs->Path(dir), std::filesystem::perms::all,
+                                 std::filesystem::perm_options::replace);
+    const std::string polish = dbs->Create(dir + "/kalimbor_db.fdb");
+    ASSERT_EQ(polish, "localhost:" + dbs->Path(dir + "/kalimbor_db.fdb"));
+    db->SetDBName(polish);
+    db->SetConnected(true);
+    EXPECT_EQ(db->DBFileName(), dbs->Path(dir + "/kalimbor_db.fdb"));
+    db->SetConnected(false);
 }
 
 TEST_F(ServerTest, TheServerChecksTheLogin) {

@@ -228,6 +228,8 @@ TEST_F(TransactionTest, OneTransactionOverTwoDatabases) {
     both.RemoveDatabase(1);
     EXPECT_LT(dbB->FindTransaction(&both), 0);
     both.AddDatabase(dbB, "read\r\nconcurrency\r\nnowait");
+    EXPECT_EQ(both.AddDatabase(db, "read\r\nconcurrency\r\nnowait"), 0)
+        << "a connection already listed keeps its index and its block";
     both.StartTransaction();
     ExecuteIn(both, "insert into T values (2)"); // on the first connection, writable
     auto onB = [&] {
@@ -257,7 +259,8 @@ TEST_F(TransactionTest, OneTransactionOverTwoDatabases) {
 
 TEST_F(TransactionTest, ConnectionsOfDifferentLibrariesDoNotMix) {
     TFIBDatabase foreign;
-    foreign.SetLibraryName("libother.so");
+    foreign.SetLibraryName("libfbclient.so"); // the same client under another name
+    ASSERT_TRUE(foreign.ClientLibLoaded());
     EXPECT_EQ(ErrorText([&] { tr->AddDatabase(&foreign); }),
               "Form1.pFIBTransaction1.\r\nTransaction can't work with different client library.");
     EXPECT_EQ(tr->DatabaseCount(), 1);
@@ -521,6 +524,26 @@ TEST_F(TransactionTest, DestructionEndsByTheTimeoutActionForGood) {
                                                  "destroy", "free"}));
         EXPECT_EQ(link.Transaction(), nullptr);
     }
+}
+
+TEST_F(TransactionTest, DestroyedWhileAHandlerRefusesItsEndItIsRolledBackAllTheSame) {
+    auto transactions = [&] {
+        return other->QueryInt("select count(*) from mon$transactions where mon$attachment_id = " +
+                               std::to_string(db->AttachmentID()));
+    };
+    {
+        TpFIBTransaction local(&form);
+        local.SetDefaultDatabase(db);
+        local.SetTimeoutAction(TACommit);
+        local.AddEndEvent(&local, tetBeforeEndTransaction,
+                          [](TFIBTransaction*, TTransactionAction, bool) { throw Exception("refused"); });
+        local.StartTransaction();
+        ExecuteIn(local, "insert into T values (1)");
+        EXPECT_EQ(transactions(), 1);
+    }
+    EXPECT_EQ(transactions(), 0) << "no live transaction outlasts its object";
+    EXPECT_EQ(Rows(), 0) << "the refused end never committed";
+    EXPECT_NO_THROW(db->Close()) << "nothing keeps the connection from detaching";
 }
 
 TEST_F(TransactionTest, DefaultDatabaseAndRemoval) {

@@ -163,6 +163,23 @@ TEST(DPB, ValueTooLongForItsLengthByteIsRefused) {
     EXPECT_THROW(BuildDPB(tooLong, true), EFIBClientError);
 }
 
+TEST(DPB, BlockLongerThanItsSixteenBitLengthIsRefused) {
+    // The client crashes on a block of 32768 bytes or more (its length goes
+    // over as a negative 16-bit number).
+    std::vector<std::string> lines(127, "sql_role_name=" + std::string(255, 'r'));
+    lines.push_back("user_name=" + std::string(125, 'u'));
+    std::vector<std::string> copy = lines;
+    EXPECT_EQ(BuildDPB(copy, true).size(), 32767u);
+    lines.back() += 'u';
+    try {
+        BuildDPB(lines, true);
+        FAIL() << "built a block of 32768 bytes";
+    } catch (const EFIBClientError& e) {
+        EXPECT_EQ(e.SQLCode(), -1);
+        EXPECT_EQ(e.Message(), "DPB is longer than 32767 bytes.");
+    }
+}
+
 TEST(DPB, NameTable) {
     EXPECT_EQ(DPBConstantCode("cdd_pathname"), 1);
     EXPECT_EQ(DPBConstantCode("user_name"), 28);

@@ -79,9 +79,11 @@ start() {
         mkdir -p "$RUNDIR" && chown firebird:firebird "$RUNDIR"
         rm -f "$GUARD_PID" "$SERVER_PID"
         # fbguard in the foreground of its own session, so $! is its own pid; it
-        # writes the server's pid into SERVER_PID.
+        # writes the server's pid into SERVER_PID. The server turns the UTF-8
+        # database names it receives into its locale's code to open the files:
+        # under "C" any name beyond ASCII fails, so it runs under a UTF-8 locale.
         touch "$SERVER_PID" && chown firebird:firebird "$SERVER_PID"
-        setsid setpriv --reuid=firebird --regid=firebird --init-groups \
+        setsid env LC_ALL=C.UTF-8 setpriv --reuid=firebird --regid=firebird --init-groups \
             /usr/sbin/fbguard -forever -pidfile "$SERVER_PID" </dev/null >"$STATE/fbguard.log" 2>&1 &
         echo $! >"$GUARD_PID"
         if ! wait_for 30 port_open; then
