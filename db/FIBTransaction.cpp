@@ -18,18 +18,6 @@ struct TTransactionStartEntry {
     const char* TPB;
 };
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++end;
-        start = end + 1;
-    }
-    return lines;
-}
 
 template <class List, class... Args> void CallBackwards(const List& list, Args&&... args) {
     const auto copy = list;

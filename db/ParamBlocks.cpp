@@ -352,17 +352,21 @@ std::string TParamLines::Text() const {
     return text;
 }
 
-void TParamLines::SetText(const std::string& text) {
+std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find_first_of("\r\n", start);
         if (end == std::string::npos) end = text.size();
         lines.push_back(text.substr(start, end - start));
-        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
+        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++end;
         start = end + 1;
     }
-    Assign(std::move(lines));
+    return lines;
+}
+
+void TParamLines::SetText(const std::string& text) {
+    Assign(SplitLines(text));
 }
 
 int TParamLines::IndexOfIgnoreCase(const std::string& line) const {

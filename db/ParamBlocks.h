@@ -10,6 +10,9 @@
 
 namespace ostrakel {
 
+// Splits a text into lines at CR LF, CR or LF; no empty line after a final break.
+std::vector<std::string> SplitLines(const std::string& text);
+
 // A list of parameter lines (UTF-8) that tells its owner before and after every
 // change, so a connection can refuse changes while attached and know when to
 // rebuild its block. The builders trim the lines through Edit(), which is not a

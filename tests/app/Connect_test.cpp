@@ -4,6 +4,7 @@
 #include "db/FIBDatabase.h"
 #include "db/FIBTransaction.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/FormEnvironment.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -27,14 +28,7 @@ protected:
     }
 
     TForm1& Start() {
-        TFormEnvironment env;
-        env.Clock = &clock;
-        env.ProgramDir = dir.Path();
-        env.Dialogs = &dialogs;
-        env.ExecutableName = "ostrakel";
-        env.TrayAvailable = false;
-        env.FormatDateTime = [](TDateTime) { return std::string("05.03.2024 10:20:30"); };
-        form = std::make_unique<TForm1>(env);
+        form = std::make_unique<TForm1>(TestFormEnvironment(dir.Path(), clock, dialogs, "05.03.2024 10:20:30"));
         return *form;
     }
 

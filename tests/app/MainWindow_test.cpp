@@ -2,6 +2,7 @@
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/FormEnvironment.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
@@ -28,13 +29,8 @@ protected:
     void WriteIni(const std::string& content) { std::ofstream(dir.File("setup.ini"), std::ios::binary) << content; }
 
     TForm1& Form(std::optional<bool> tray = std::nullopt) {
-        TFormEnvironment env;
-        env.Clock = &clock;
-        env.ProgramDir = dir.Path();
-        env.Dialogs = &dialogs;
-        env.ExecutableName = "ostrakel";
+        TFormEnvironment env = test::TestFormEnvironment(dir.Path(), clock, dialogs, "T41703");
         env.TrayAvailable = tray;
-        env.FormatDateTime = [](TDateTime t) { return "T" + std::to_string(static_cast<int>(t)); };
         form = std::make_unique<TForm1>(env);
         return *form;
     }

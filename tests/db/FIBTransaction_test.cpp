@@ -7,6 +7,7 @@
 #include "db/FIBTransaction.h"
 #include "platform/Exception.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/ErrorCapture.h"
 #include "tests/support/FirebirdFixture.h"
 
 #include <gtest/gtest.h>
@@ -19,24 +20,6 @@ using namespace ostrakel;
 using namespace ostrakel::test;
 
 namespace {
-
-template <class F> int ClientErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const EFIBClientError& e) {
-        return e.SQLCode();
-    }
-    return -1;
-}
-
-template <class F> std::string ErrorText(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string s;

@@ -73,14 +73,7 @@ void TRawAttachment::Check(ISC_STATUS status) {
 }
 
 void TRawAttachment::Execute(const std::string& sql) {
-    isc_tr_handle tr = 0;
-    const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait};
-    struct {
-        isc_db_handle* db;
-        int length;
-        const char* tpb;
-    } teb{&FHandle, sizeof tpb, tpb};
-    Check(FLib->isc_start_multiple(StatusVector(), &tr, 1, &teb));
+    isc_tr_handle tr = Start(true);
     const ISC_STATUS status = FLib->isc_dsql_execute_immediate(
         StatusVector(), &FHandle, &tr, 0, sql.c_str(), static_cast<unsigned short>(FDialect), nullptr);
     if (status > 0) {
@@ -101,16 +94,22 @@ std::optional<int64_t> TRawAttachment::QueryInt(isc_tr_handle* transaction, cons
     return value;
 }
 
-std::optional<int64_t> TRawAttachment::QueryInt(const std::string& sql) {
+isc_tr_handle TRawAttachment::Start(bool writable) {
     isc_tr_handle tr = 0;
-    const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
-                        isc_tpb_nowait};
+    static const char writeTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait};
+    static const char readTpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                                   isc_tpb_nowait};
     struct {
         isc_db_handle* db;
         int length;
         const char* tpb;
-    } teb{&FHandle, sizeof tpb, tpb};
+    } teb{&FHandle, writable ? int(sizeof writeTpb) : int(sizeof readTpb), writable ? writeTpb : readTpb};
     Check(FLib->isc_start_multiple(StatusVector(), &tr, 1, &teb));
+    return tr;
+}
+
+std::optional<int64_t> TRawAttachment::QueryInt(const std::string& sql) {
+    isc_tr_handle tr = Start(false);
     std::optional<int64_t> result;
     try {
         result = QueryInt(&tr, sql);
@@ -124,15 +123,7 @@ std::optional<int64_t> TRawAttachment::QueryInt(const std::string& sql) {
 }
 
 std::string TRawAttachment::QueryText(const std::string& sql) {
-    isc_tr_handle tr = 0;
-    const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
-                        isc_tpb_nowait};
-    struct {
-        isc_db_handle* db;
-        int length;
-        const char* tpb;
-    } teb{&FHandle, sizeof tpb, tpb};
-    Check(FLib->isc_start_multiple(StatusVector(), &tr, 1, &teb));
+    isc_tr_handle tr = Start(false);
     std::vector<char> buffer(2 + 1024, 0);
     short null = 0;
     TOneColumn out(SQL_VARYING, 1024, buffer.data(), &null);

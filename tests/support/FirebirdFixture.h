@@ -51,6 +51,8 @@ public:
 
 private:
     void Check(ISC_STATUS status);
+    // A write (concurrency, wait) or read-only (read committed, no wait) transaction.
+    isc_tr_handle Start(bool writable);
 
     std::shared_ptr<IIBClientLibrary> FLib;
     isc_db_handle FHandle = 0;
