@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds everything and runs every test. CTest
-# starts a Firebird server on loopback for the server tests (tests/db/server.sh)
-# and stops it again by its process id. Exits non-zero on any failure.
+# Installs what the tests need, builds everything, fuzzes the label's markup
+# renderer for a minute, and runs every test. CTest starts a Firebird server on
+# loopback for the server tests (tests/db/server.sh) and stops it again by its
+# process id. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
@@ -10,9 +11,15 @@ build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C "$build" -j2
 
+if [ -x tests/label/fuzz.sh ]; then
+  echo "Fuzzing the markup renderer (log: build/fuzz.log) ..."
+  if ! tests/label/fuzz.sh > build/fuzz.log 2>&1; then
+    tail -n 80 build/fuzz.log
+    echo "The markup fuzzer found a failing input (see build/fuzz/label_markup_artifacts/)."
+    exit 1
+  fi
+  grep -E '^Done [0-9]+ runs' build/fuzz.log || true
+fi
+
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
-
-if [ -x tests/label/fuzz.sh ]; then
-  tests/label/fuzz.sh
-fi
