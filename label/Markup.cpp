@@ -449,7 +449,18 @@ TMarkupTag ClassifyTag(QStringView tag, QStringView rest) {
     return t;
 }
 
-TTagAttributes::TTagAttributes(QStringView text) : FText(text.toString()), FUpper(FText.toUpper()) {}
+namespace {
+// Character by character, so that every position in the copy is the same
+// position in the text as written ("ß" would otherwise grow to "SS").
+QString UpperSameLength(const QString& text) {
+    QString upper = text;
+    for (QChar& c : upper)
+        c = c.toUpper();
+    return upper;
+}
+} // namespace
+
+TTagAttributes::TTagAttributes(QStringView text) : FText(text.toString()), FUpper(UpperSameLength(FText)) {}
 
 std::optional<QString> TTagAttributes::ValueAt(const QString& source, qsizetype from) const {
     const qsizetype q1 = source.indexOf(u'"', from);

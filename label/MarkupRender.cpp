@@ -144,6 +144,8 @@ TRenderResult TMarkupRenderer::Run() {
     C.SetTextBackground(clNone);
     FBase = C.Font();
     S.BeforeHiColor = FBase.Color;
+    // Before any anchor, a closing anchor tag closes "anchor 0".
+    S.AnchorHoverStyle = !P.Hover || P.HoverLink == 0;
     TMarkupFont measureFont = FBase;
     TMarkupFont paintFont = FBase;
 
@@ -357,18 +359,17 @@ TTagAction TMarkupRenderer::HandleTag(const TMarkupTag& tag, TPass& ps, TLineVal
         break;
     }
     case TTagKind::EndAnchor:
-        if (S.InAnchor) {
-            if (S.MouseInAnchor) {
-                R.MouseLink = S.AnchorNo;
-                const int right = ps.Line.Left + v.W;
-                R.HoverRect = ps.AnchorStartedHere
-                                  ? TRect{S.AnchorStartX, S.AnchorStartTop, right, ps.TextBottom}
-                                  : TRect{ps.Line.Left, ps.Line.Top, right, ps.TextBottom};
-            }
-            if (S.AnchorHoverStyle) {
-                f.Underline = false;
-                if (ps.Paint && P.HoverColor != clNone) C.SetTextBackground(S.AnchorOldBg);
-            }
+        if (S.InAnchor && S.MouseInAnchor) {
+            R.MouseLink = S.AnchorNo;
+            const int right = ps.Line.Left + v.W;
+            R.HoverRect = ps.AnchorStartedHere ? TRect{S.AnchorStartX, S.AnchorStartTop, right, ps.TextBottom}
+                                               : TRect{ps.Line.Left, ps.Line.Top, right, ps.TextBottom};
+        }
+        // The styling of the last anchor opened is undone, open or not: a
+        // stray closing tag switches the underline off like a real one.
+        if (S.AnchorHoverStyle) {
+            f.Underline = false;
+            if (ps.Paint && P.HoverColor != clNone) C.SetTextBackground(S.AnchorOldBg);
         }
         S.InAnchor = false;
         S.MouseInAnchor = false;
@@ -808,9 +809,10 @@ void TMarkupRenderer::HandleBody(QStringView attributes, TPass& ps) {
         else
             DrawResolvedAt(pic, ps.Line.Right - w, ps.Line.Top);
     }
-    if (auto bg = a.UpperValue(QStringLiteral("BGCOLOR")); bg && !bg->isEmpty()) {
+    // As everywhere in the markup, an unreadable colour value reads as black.
+    if (auto bg = a.UpperValue(QStringLiteral("BGCOLOR"))) {
         const TColorValue color = ParseMarkupColor(*bg);
-        if (auto to = a.UpperValue(QStringLiteral("BGCOLORTO")); to && !to->isEmpty()) {
+        if (auto to = a.UpperValue(QStringLiteral("BGCOLORTO"))) {
             const auto dir = a.UpperValue(QStringLiteral("DIR"));
             FillGradient(C, color, ParseMarkupColor(*to), !dir || *dir == QLatin1String("H"), rect, 64);
             C.SetTextBackground(clNone);

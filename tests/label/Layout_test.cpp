@@ -93,6 +93,9 @@ TEST_F(Layout, WordWiderThanTheLineOverflowsAfterWhatTheLineHolds) {
     const TRenderResult r = Run("aa bbbbbbbbbbbb cc");
     EXPECT_EQ(Placed(), (Placement{{"aa ", {0, 12}}, {"bbbbbbbbbbbb ", {24, 12}}, {"cc", {0, 24}}}));
     EXPECT_EQ(r.XSize, 24 + 96 + 2);
+    // Tags right after it stay on its line: no empty line before "cc".
+    EXPECT_EQ(Run("<b>bbbbbbbbbbbb</b><br>cc").YSize, 24);
+    EXPECT_EQ(Placed(), (Placement{{"bbbbbbbbbbbb", {0, 12}}, {"cc", {0, 24}}}));
 }
 
 TEST_F(Layout, LineBreaks) {
@@ -143,6 +146,25 @@ TEST_F(Layout, NoWordWrapCutsWithEllipsisAndSkipsHiddenPieces) {
     EXPECT_TRUE(texts[1].Options.Ellipsis);
     EXPECT_EQ(r.YSize, 12);
     EXPECT_EQ(r.XSize, (7 + 4 + 2 + 3) * 8 + 2);
+
+    // A piece is drawn only when it starts before the last "w" of the line
+    // (80 - 8); an undrawn piece casts no shadow either.
+    struct Case {
+        const char* Markup;
+        std::vector<QString> Drawn;
+    };
+    const Case cases[] = {
+        {"aaaaaaaa<b>b", {"aaaaaaaa", "b"}}, // "b" starts at 64
+        {"aaaaaaaaa<b>b", {"aaaaaaaaa"}},    // "b" starts at 72
+        {"<sh>aaaaaaaaa<b>b", {"aaaaaaaaa", "aaaaaaaaa"}},
+    };
+    for (const Case& c : cases) {
+        Run(c.Markup);
+        std::vector<QString> drawn;
+        for (const auto& t : canvas.TextCalls())
+            drawn.push_back(t.Shown);
+        EXPECT_EQ(drawn, c.Drawn) << c.Markup;
+    }
 }
 
 TEST_F(Layout, RectangleTooLowForTheSecondLine) {
@@ -282,9 +304,31 @@ TEST_F(Layout, PicturesInAnchorsAndTheAltPictureOnHover) {
     P.X = 40;
     EXPECT_FALSE(Run(linked).Hit); // over "cd"
 
+    // A picture that moves to the next line is hit there, and shows its ALT
+    // picture there, not where it did not fit.
+    P.Rect = {0, 0, 40, 1000};
+    struct Case {
+        int X, Y;
+        bool Hit;
+    };
+    for (const Case& c : {Case{30, 5, false}, Case{10, 17, true}, Case{10, 5, false}}) {
+        P.X = c.X;
+        P.Y = c.Y;
+        const QString moved = "aaa<a href=\"pic\"><img src=\"plain\" alt=\"over\"></a>";
+        P.CheckOnly = true;
+        EXPECT_EQ(Run(moved).Hit, c.Hit) << c.X << "," << c.Y;
+        P.CheckOnly = false;
+        Run(moved);
+        const auto shown = Calls(TCanvasCall::Image);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].Box, (TRect{0, 12, 20, 22}));
+        EXPECT_EQ(shown[0].Pixel, QColor(c.Hit ? Qt::blue : Qt::red).rgb()) << c.X << "," << c.Y;
+    }
+    P.Rect = {0, 0, 400, 1000};
+
     // Painting with the point over the picture shows the ALT picture.
-    P.CheckOnly = false;
     P.X = 20;
+    P.Y = 5;
     Run(linked);
     auto images = Calls(TCanvasCall::Image);
     ASSERT_EQ(images.size(), 1u);
@@ -311,6 +355,12 @@ TEST_F(Layout, PictureSizesAndAlignment) {
     EXPECT_EQ(stretched[0].Box, (TRect{8, 0, 18, 15}));
     EXPECT_EQ(r.YSize, 15);
     EXPECT_EQ(Placed(), (Placement{{"a", {0, 15}}, {"b", {18, 15}}}));
+    // Names are found in an upper-cased copy of the attributes; "ß" (upper
+    // case "SS") before SRC must not shift where its value is read.
+    Run("a<img alt=\"ßßßßßßßßßß\" src=\"p\" width=\"10\">b");
+    stretched = Calls(TCanvasCall::Stretch);
+    ASSERT_EQ(stretched.size(), 1u);
+    EXPECT_EQ(stretched[0].Box, (TRect{8, 0, 18, 15}));
 
     r = Run("a<img src=\"p\" align=\"top\">b");
     EXPECT_EQ(r.YSize, 30);
@@ -325,6 +375,11 @@ TEST_F(Layout, PictureSizesAndAlignment) {
     r = Run("aaa<img src=\"p\">b");
     EXPECT_EQ(Calls(TCanvasCall::Image)[0].Box, (TRect{0, 12, 20, 42}));
     EXPECT_EQ(r.YSize, 42);
+    // Without word wrap only line-ending tags end a line.
+    P.WordWrap = false;
+    r = Run("aaa<img src=\"p\">b");
+    EXPECT_EQ(Calls(TCanvasCall::Image)[0].Box, (TRect{24, 0, 44, 30}));
+    EXPECT_EQ(r.YSize, 30);
 }
 
 TEST_F(Layout, UnresolvedPicturesTakeNoSpace) {
@@ -391,6 +446,14 @@ TEST_F(Layout, GradientBandsAndBackgrounds) {
     EXPECT_EQ(texts[0].Background, clRed);
     EXPECT_EQ(texts[1].Background, clBlue);
     EXPECT_EQ(texts[2].Background, clRed); // back to the colour before the paragraph
+
+    // An unquoted colour reads as empty, which is black, as for paragraphs.
+    Run("<body bgcolor=clRed>a<p bgcolor=clBlue>b");
+    const auto unquoted = Calls(TCanvasCall::Fill);
+    ASSERT_EQ(unquoted.size(), 2u);
+    EXPECT_EQ(unquoted[0].Box, (TRect{-2, 0, 400, 1000}));
+    EXPECT_EQ(unquoted[0].Color, clBlack);
+    EXPECT_EQ(unquoted[1].Color, clBlack);
 }
 
 TEST_F(Layout, OffsetShadowHiddenAndBlink) {

@@ -74,8 +74,10 @@ TEST_F(MainWindowLabel, DescriptionGrowsTheLabelWithoutWrapping) {
     EXPECT_EQ(label.AutoSizeType(), asBoth);
     EXPECT_TRUE(label.Transparent());
 
+    const QSize windowSize = f.size();
     f.show();
     QApplication::processEvents();
+    EXPECT_EQ(f.size(), windowSize); // the label grows, the window does not
     const TRenderResult r = Measured(label);
     const int lineHeight = QFontMetrics(label.font(), &label).height();
     // Header, empty line, two paths, the time, an empty line, history, log:

@@ -246,8 +246,8 @@ TEST_F(MarkupDrawing, ClosingFontTagReturnsToTheLabelFont) {
 }
 
 TEST_F(MarkupDrawing, StylesOnAndOff) {
-    const auto calls = Texts("<b>b</b><i>i</i><u>u</u><s>s</s>n<u>x</ul>y");
-    ASSERT_EQ(calls.size(), 7u);
+    const auto calls = Texts("<b>b</b><i>i</i><u>u</u><s>s</s>n<u>x</ul>y<u>v</a>w");
+    ASSERT_EQ(calls.size(), 9u);
     EXPECT_TRUE(calls[0].Font.Bold);
     EXPECT_TRUE(calls[1].Font.Italic && !calls[1].Font.Bold);
     EXPECT_TRUE(calls[2].Font.Underline);
@@ -257,6 +257,10 @@ TEST_F(MarkupDrawing, StylesOnAndOff) {
     // A closing list tag with no list open switches underline off.
     EXPECT_TRUE(calls[5].Font.Underline);
     EXPECT_FALSE(calls[6].Font.Underline);
+    // A closing anchor tag with no anchor open still undoes the anchor styling.
+    EXPECT_TRUE(calls[7].Font.Underline);
+    EXPECT_FALSE(calls[8].Font.Underline);
+    EXPECT_EQ(calls[8].Font.Color, clWindowText);
 }
 
 TEST_F(MarkupDrawing, BrokenAndUnknownTags) {
@@ -265,10 +269,18 @@ TEST_F(MarkupDrawing, BrokenAndUnknownTags) {
         const char* Shown;
     };
     const Case cases[] = {
-        {"a<q>b", "ab"},                                  // unknown key
-        {"a<?x>b</q>c", "abc"}, {"abc<", "abc"},          // a text ending in "<"
-        {"abc<b", "abc"},       {"abc<b def ghi", "abc"}, // no ">": the rest is gone
-        {"a<big>b", "ab"},      {"a<>b", "ab"},           {"a</>b", "ab"}, {"a<z>hidden</z>b", "ab"},
+        {"a<q>b", "ab"}, // unknown key
+        {"a<?x>b</q>c", "abc"},
+        {"abc<", "abc"}, // a text ending in "<"
+        {"abc<b", "abc"},
+        {"abc<b def ghi", "abc"}, // no ">": the rest is gone
+        {"a<big>b", "ab"},
+        {"a<>b", "ab"},
+        {"a</>b", "ab"},
+        {"a<z>hidden</z>b", "ab"},
+        // Painting a line starts from the state its layout started from: text
+        // before a hiding tag at the end of a line is drawn.
+        {"ab<z>cd<br>ef</z>gh", "abgh"},
     };
     for (const Case& c : cases) {
         canvas.Calls().clear();
@@ -310,6 +322,21 @@ TEST_F(MarkupDrawing, ErrorMarkZigzagAndHighlightColours) {
     EXPECT_EQ(lines[7].X2, 32);
     EXPECT_EQ(lines[0].Color, clRed);
     const auto texts = canvas.TextCalls();
+    {
+        // An over-long word is cut at the line's right edge, and so is its zigzag.
+        TFakeCanvas narrow(8, 12);
+        TRenderParams p;
+        p.Canvas = &narrow;
+        p.Text = "<e>aaaaaaaaaa</e>";
+        p.Rect = {0, 0, 40, 1000};
+        RenderMarkup(p);
+        std::vector<TCanvasCall> zigzag;
+        for (const auto& c : narrow.Calls())
+            if (c.Kind == TCanvasCall::Line) zigzag.push_back(c);
+        ASSERT_EQ(zigzag.size(), 20u);
+        EXPECT_EQ(zigzag.front().X, 0);
+        EXPECT_EQ(zigzag.back().X2, 40);
+    }
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[2].Font.Color, clHighlightText);
     EXPECT_EQ(texts[2].Background, clHighlight);

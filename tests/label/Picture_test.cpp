@@ -110,6 +110,25 @@ TEST_F(Pictures, FileReferenceShowsTheFirstFrameAtItsOffset) {
     EXPECT_EQ(cache.Items(0)->ID(), "FILE://" + path);
 }
 
+TEST_F(Pictures, AltFileShownOnHoverKeepsItsLetterCase) {
+    // File names are case-sensitive: "Over.gif" must not be looked for as "OVER.GIF".
+    const QByteArray over = MakeGif(8, 6, {{0, 0, 8, 6, 2, 0}});
+    std::ofstream(dir.File("Over.gif"), std::ios::binary).write(over.constData(), over.size());
+    const QString text = "<a href=\"x\"><img src=\"FILE://" + path + "\" alt=\"FILE://" +
+                         QString::fromStdString(dir.File("Over.gif")) + "\"></a>";
+    struct Case {
+        int X;
+        QRgb Pixel;
+    };
+    for (const Case& c : {Case{3, kBlue}, Case{100, kRed}}) {
+        params.X = c.X;
+        params.Y = 3;
+        Run(text);
+        ASSERT_EQ(Images().size(), 1u) << c.X;
+        EXPECT_EQ(Images()[0].Pixel, c.Pixel) << c.X;
+    }
+}
+
 TEST_F(Pictures, MissingFileAndOtherSchemesShowNothing) {
     for (const QString& ref :
          {QString("FILE://") + path + ".missing", QString("http://example.com/a.gif"),
