@@ -77,29 +77,22 @@ void TFakeCanvas::Line(int x1, int y1, int x2, int y2, TColorValue color, int wi
     FLog->push_back(call);
 }
 
+// Pictures are told apart by the colour of their top-left pixel.
+void TFakeCanvas::LogImage(TCanvasCall::TKind kind, const QImage& image, const TRect& box) {
+    TCanvasCall call;
+    call.Kind = kind;
+    call.Box = box;
+    call.Pixel = image.isNull() ? 0 : image.pixel(0, 0);
+    FLog->push_back(call);
+}
+
 void TFakeCanvas::DrawImage(const QImage& image, int x, int y) {
-    TCanvasCall call;
-    call.Kind = TCanvasCall::Image;
-    call.Box = {x, y, x + image.width(), y + image.height()};
-    call.Pixel = image.isNull() ? 0 : image.pixel(0, 0);
-    FLog->push_back(call);
+    LogImage(TCanvasCall::Image, image, {x, y, x + image.width(), y + image.height()});
 }
 
-void TFakeCanvas::StretchImage(const QImage& image, const TRect& rect) {
-    TCanvasCall call;
-    call.Kind = TCanvasCall::Stretch;
-    call.Box = rect;
-    call.Pixel = image.isNull() ? 0 : image.pixel(0, 0);
-    FLog->push_back(call);
-}
+void TFakeCanvas::StretchImage(const QImage& image, const TRect& rect) { LogImage(TCanvasCall::Stretch, image, rect); }
 
-void TFakeCanvas::TileImage(const QImage& image, const TRect& rect) {
-    TCanvasCall call;
-    call.Kind = TCanvasCall::Tile;
-    call.Box = rect;
-    call.Pixel = image.isNull() ? 0 : image.pixel(0, 0);
-    FLog->push_back(call);
-}
+void TFakeCanvas::TileImage(const QImage& image, const TRect& rect) { LogImage(TCanvasCall::Tile, image, rect); }
 
 QImage TFakeCanvas::SystemIcon(const QString&, bool large) {
     QImage icon(large ? 32 : 16, large ? 32 : 16, QImage::Format_ARGB32);

@@ -55,6 +55,7 @@ public:
     int LineHeight;
 
 private:
+    void LogImage(TCanvasCall::TKind kind, const QImage& image, const TRect& box);
     int ShownWidth(const QString& shown) const;
     std::vector<TCanvasCall> FOwnLog;
     std::vector<TCanvasCall>* FLog;
