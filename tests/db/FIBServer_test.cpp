@@ -52,11 +52,7 @@ TEST_F(ServerTest, ConnectsWithTheSystemsParameters) {
     EXPECT_EQ(db->DBFileName(), dbs->Path("vendrel_data.fdb"));
 
     TRawAttachment other(path);
-    const std::string engine =
-        other.QueryText("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database");
-    EXPECT_EQ(std::to_string(db->ServerMajorVersion()) + "." + std::to_string(db->ServerMinorVersion()) +
-                  "." + std::to_string(db->ServerRelease()),
-              engine);
+    EXPECT_EQ(ServerVersionNumbers(*db), other.EngineVersion());
     EXPECT_GT(db->ServerBuild(), 0);
     EXPECT_TRUE(db->IsFirebirdConnect());
     EXPECT_FALSE(db->IsUnicodeConnect());

@@ -1,6 +1,7 @@
 #include "tests/support/FirebirdFixture.h"
 
 #include "db/ClientLibrary.h"
+#include "db/FIBDatabase.h"
 #include "db/FIBErrors.h"
 #include "db/FIBTransaction.h"
 
@@ -92,6 +93,15 @@ std::optional<int64_t> TRawAttachment::QueryInt(isc_tr_handle* transaction, cons
                                      static_cast<unsigned short>(FDialect), nullptr, out.Da()));
     if (null) return std::nullopt;
     return value;
+}
+
+std::string TRawAttachment::EngineVersion() {
+    return QueryText("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database");
+}
+
+std::string ServerVersionNumbers(TFIBDatabase& db) {
+    return std::to_string(db.ServerMajorVersion()) + "." + std::to_string(db.ServerMinorVersion()) + "." +
+           std::to_string(db.ServerRelease());
 }
 
 isc_tr_handle TRawAttachment::Start(bool writable) {

@@ -15,12 +15,16 @@
 namespace ostrakel {
 class IIBClientLibrary;
 class TFIBTransaction;
+class TFIBDatabase;
 } // namespace ostrakel
 
 namespace ostrakel::test {
 
 inline constexpr const char* kTestUser = "SYSDBA";
 inline constexpr const char* kTestPassword = "plumtrove";
+
+// A connection's parsed server version as "major.minor.release".
+std::string ServerVersionNumbers(TFIBDatabase& db);
 
 // The parameter lines both of the system's connections carry.
 std::vector<std::string> SystemDBParams();
@@ -45,6 +49,8 @@ public:
     isc_db_handle* Handle() { return &FHandle; }
     IIBClientLibrary& Lib() { return *FLib; }
     int AttachmentID();
+    // The engine's own version text, "major.minor.release".
+    std::string EngineVersion();
 
     // Creates a database with DEFAULT CHARACTER SET WIN1250 in the given dialect.
     static void CreateDatabase(const std::string& connectString, int dialect = 3);
