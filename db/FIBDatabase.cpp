@@ -191,6 +191,7 @@ TFIBDatabase::TFIBDatabase(TComponent* AOwner)
 TFIBDatabase::~TFIBDatabase() {
     FDestroying = true;
     FTimer.reset();
+    DropQueryCache();
     {
         auto& registry = Registry();
         std::lock_guard guard(registry.Lock);
@@ -430,11 +431,6 @@ void TFIBDatabase::Open(bool RaiseExcept) {
         true);
 }
 
-void TFIBDatabase::ReadServerClock() {
-    // The clock is read with a single-row query on the internal transaction;
-    // until statements can run one, the difference stays unmeasured (0).
-}
-
 void TFIBDatabase::RunDisconnectHandler(const std::function<void(TFIBDatabase*)>& Handler, const char* Name) {
     if (!Handler) return;
     try {
@@ -452,6 +448,7 @@ void TFIBDatabase::RunDisconnectHandler(const std::function<void(TFIBDatabase*)>
 void TFIBDatabase::InternalClose(bool Force) {
     if (!Connected()) return;
     CheckActive(false);
+    DropQueryCache();
     RunDisconnectHandler(BeforeDisconnect, "BeforeDisconnect");
     const auto before = vBeforeDisconnect;
     for (const auto& [key, event] : before)

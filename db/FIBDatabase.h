@@ -2,6 +2,7 @@
 // facts, and the link (TFIBBase) through which statements and data sets hear of it.
 #pragma once
 
+#include "db/FIBXSQLVar.h"
 #include "db/ParamBlocks.h"
 #include "platform/Component.h"
 #include "platform/DateTime.h"
@@ -194,6 +195,17 @@ public:
     // Local clock minus server clock at connect, in days; 0 when not measured.
     TDateTime DifferenceTime() const { return FDifferenceTime; }
 
+    // Runs a single-row query and gives field FieldNo of its first row (false
+    // when the query has no column). Without a transaction the internal one
+    // is used, started and committed; after a failure the transaction used is
+    // rolled back and the error raised again.
+    TFIBVariant QueryValue(const std::string& aSQL, int FieldNo, TFIBTransaction* aTransaction = nullptr,
+                           bool aCacheQuery = true);
+    // Every field of the first row.
+    std::vector<TFIBVariant> QueryValues(const std::string& aSQL, TFIBTransaction* aTransaction = nullptr,
+                                         bool aCacheQuery = true);
+    struct TQueryCache;
+
     // ---- character-set questions ----
     bool IsUnicodeConnect() const;
     bool IsKOI8Connect() const;
@@ -229,9 +241,6 @@ protected:
     void Notification(TComponent* AComponent) override;
     // Hooks for the specialisation around the connect sequence.
     virtual void DoAfterConnect() {}
-    // The server clock reading of every connect (when SynchronizeTime is on)
-    // sets FDifferenceTime; it needs a single-row query of its own.
-    virtual void ReadServerClock();
     bool Destroying() const { return FDestroying; }
 
     TDateTime FDifferenceTime = 0;
@@ -251,6 +260,11 @@ private:
     template <class F> void ForEachLink(F&& f, bool StopWhenClosed);
     void OnIdleTimer();
     void ObtainClientLibrary();
+    // The server clock reading of every connect (when SynchronizeTime is on).
+    void ReadServerClock();
+    // Statements of QueryValue kept for their next use, and dropping them.
+    std::shared_ptr<TQueryCache> FQueryCache;
+    void DropQueryCache();
     // Ends the transactions by force and detaches, telling no one and raising
     // nothing: what a destructor does when a disconnect handler failed.
     void DetachQuietly();

@@ -50,6 +50,12 @@ public:
     using Exception::Exception;
 };
 
+// The silent abort: ends an event quietly, without an error box.
+class EAbort : public Exception {
+public:
+    EAbort() : Exception("Operation aborted") {}
+};
+
 // Builds the "System Error.  Code: %d.\r\n%s" error for a system error number.
 EOSError MakeOSError(int code);
 [[noreturn]] void RaiseLastOSError(int code);

@@ -1,0 +1,49 @@
+// A client library that counts what the layer asks of the server: it defines
+// the statement calls whose numbers tests look at, forwards them to the real
+// libfbclient, and leaves every other entry point to libfbclient itself (the
+// binding's dlsym on this library finds them among its dependencies).
+#include <ibase.h>
+
+#include <dlfcn.h>
+
+namespace {
+
+long gCounts[4] = {0, 0, 0, 0};
+
+template <class F> F Real(const char* name) {
+    static void* lib = dlopen("libfbclient.so.2", RTLD_NOW | RTLD_GLOBAL);
+    return reinterpret_cast<F>(dlsym(lib, name));
+}
+
+} // namespace
+
+extern "C" {
+
+// 0 prepare, 1 fetch, 2 execute, 3 allocate.
+__attribute__((visibility("default"))) long counting_client_count(int which) { return gCounts[which]; }
+__attribute__((visibility("default"))) void counting_client_reset() {
+    for (long& c : gCounts) c = 0;
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_prepare(ISC_STATUS* s, isc_tr_handle* t, isc_stmt_handle* h, unsigned short l,
+                                       const ISC_SCHAR* q, unsigned short d, XSQLDA* x) {
+    ++gCounts[0];
+    return Real<decltype(&isc_dsql_prepare)>("isc_dsql_prepare")(s, t, h, l, q, d, x);
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_fetch(ISC_STATUS* s, isc_stmt_handle* h, unsigned short d, const XSQLDA* x) {
+    ++gCounts[1];
+    return Real<decltype(&isc_dsql_fetch)>("isc_dsql_fetch")(s, h, d, x);
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_execute(ISC_STATUS* s, isc_tr_handle* t, isc_stmt_handle* h, unsigned short d,
+                                       const XSQLDA* x) {
+    ++gCounts[2];
+    return Real<decltype(&isc_dsql_execute)>("isc_dsql_execute")(s, t, h, d, x);
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_alloc_statement2(ISC_STATUS* s, isc_db_handle* db, isc_stmt_handle* h) {
+    ++gCounts[3];
+    return Real<decltype(&isc_dsql_alloc_statement2)>("isc_dsql_alloc_statement2")(s, db, h);
+}
+}
