@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything, fuzzes the label's markup
-# renderer for a minute, and runs every test. CTest starts a Firebird server on
-# loopback for the server tests (tests/db/server.sh) and stops it again by its
-# process id. Exits non-zero on any failure.
+# renderer and the statement text scanning for a minute each, and runs every
+# test. CTest starts a Firebird server on loopback for the server tests
+# (tests/db/server.sh) and stops it again by its process id. Exits non-zero on
+# any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
@@ -19,6 +20,16 @@ if [ -x tests/label/fuzz.sh ]; then
     exit 1
   fi
   grep -E '^Done [0-9]+ runs' build/fuzz.log || true
+fi
+
+if [ -x tests/db/fuzz.sh ]; then
+  echo "Fuzzing the statement text scanning (log: build/fuzz-sql.log) ..."
+  if ! tests/db/fuzz.sh > build/fuzz-sql.log 2>&1; then
+    tail -n 80 build/fuzz-sql.log
+    echo "The statement text fuzzer found a failing input (see build/fuzz/sql_scan_artifacts/)."
+    exit 1
+  fi
+  grep -E '^Done [0-9]+ runs' build/fuzz-sql.log || true
 fi
 
 export QT_QPA_PLATFORM=offscreen

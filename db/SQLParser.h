@@ -38,7 +38,7 @@ inline bool CanParamsCheck(TSQLKind Kind) { return Kind != skDDL; }
 
 // The quick scan of a text change: true at the first ":", "?" or macro
 // character outside quoted strings, block comments and line comments (a line
-// comment ends at CR).
+// comment ends at CR, LF or NUL, as in the full scan).
 bool QuickScanHasParams(std::string_view Text);
 
 // One parameter or macro found by the scan.
@@ -53,7 +53,8 @@ struct TSQLToken {
     bool CanForceIsNull = false;
     bool Quoted = false;
 
-    bool IsMacro() const { return !Text.empty() && Text.front() == kMacroChar; }
+    // A quoted parameter name may start with the macro character and stays a parameter.
+    bool IsMacro() const { return !Quoted && !Text.empty() && Text.front() == kMacroChar; }
 };
 
 enum class TScanMode {
