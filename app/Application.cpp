@@ -5,7 +5,11 @@
 
 namespace ostrakel {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // Hidden in the tray, the window is not visible, and an error box closing
+    // then would otherwise end the program: it ends when its window closes.
+    setQuitOnLastWindowClosed(false);
+}
 
 void TApplication::SetErrorBox(IDialogs* dialogs, std::string title) {
     FDialogs = dialogs;

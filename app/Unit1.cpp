@@ -1,6 +1,9 @@
 #include "app/Unit1.h"
 
+#include "db/FIBDataSet.h"
 #include "db/FIBDatabase.h"
+#include "db/FIBQuery.h"
+#include "db/FIBTransaction.h"
 #include "label/HTMLabel.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
@@ -26,6 +29,15 @@ namespace {
 constexpr int kClientWidth = 783;
 constexpr int kClientHeight = 517;
 constexpr int kMemoHeight = 337;
+
+// The statements of the update pass, exactly as the databases are asked.
+constexpr const char* kWalkMoulds =
+    "select id,nazwa,kod1,counter,countmode,id_vendrel from  kalimbor where  countmode=1  and id_vendrel<>0";
+constexpr const char* kSumShots = "select  sum (r.d_l) as scykli from raporth R where r.toolid =:tid";
+constexpr const char* kWriteCounter1 = "UPDATE kalimbor set counter=:counter, counttch=:counttch  ";
+constexpr const char* kWriteCounter2 = "WHERE id = :id";
+constexpr const char* kAddHistoryRow =
+    "Insert into KALIMBOR_LICZNIKI (id_f,stan,ostan,opis,id_p,lm   ) Values ( :id_f,:stan,:ostan,:opis,:id_p,:lm )";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -73,7 +85,9 @@ TForm1::TForm1(TFormEnvironment env) : QMainWindow(nullptr), TComponent(nullptr)
     if (!FEnv.Clock) FEnv.Clock = &SystemClock();
     if (FEnv.ProgramDir.empty()) FEnv.ProgramDir = ProgramDirectory();
     if (!FEnv.Dialogs) {
-        FOwnDialogs = std::make_unique<TQtDialogs>();
+        // Boxes belong to the window, so one shown while it is hidden in the tray
+        // is not taken for the last window of the program.
+        FOwnDialogs = std::make_unique<TQtDialogs>(this);
         FEnv.Dialogs = FOwnDialogs.get();
     }
     if (FEnv.ExecutableName.empty()) FEnv.ExecutableName = ExtractFileName(QApplication::applicationFilePath().toStdString());
@@ -105,6 +119,32 @@ void TForm1::CreateMembers() {
     };
     pFIBDatabaseReports = designConnection("pFIBDatabaseReports");
     pFIBDatabaseMoulds = designConnection("pFIBDatabaseMoulds");
+
+    auto designTransaction = [this](const char* name, TpFIBDatabase* db) {
+        auto* tr = Create<TpFIBTransaction>();
+        tr->SetName(name);
+        tr->SetDefaultDatabase(db);
+        tr->SetTimeoutAction(TARollback);
+        return tr;
+    };
+    pFIBTransaction1 = designTransaction("pFIBTransaction1", pFIBDatabaseMoulds);
+    pFIBTransaction2 = designTransaction("pFIBTransaction2", pFIBDatabaseReports);
+    pFIBTransaction3 = designTransaction("pFIBTransaction3", pFIBDatabaseMoulds);
+
+    pFIBDataSetMoulds = Create<TpFIBDataSet>();
+    pFIBDataSetMoulds->SetName("pFIBDataSetMoulds");
+    pFIBDataSetMoulds->SetDatabase(pFIBDatabaseMoulds);
+    pFIBDataSetMoulds->SetTransaction(pFIBTransaction1);
+
+    auto designQuery = [this](const char* name, TpFIBDatabase* db, TpFIBTransaction* tr) {
+        auto* q = Create<TpFIBQuery>();
+        q->SetName(name);
+        q->SetDatabase(db);
+        q->SetTransaction(tr);
+        return q;
+    };
+    pFIBQueryReports = designQuery("pFIBQueryReports", pFIBDatabaseReports, pFIBTransaction2);
+    pFIBQueryMoulds = designQuery("pFIBQueryMoulds", pFIBDatabaseMoulds, pFIBTransaction3);
 
     setObjectName("Form1");
     setWindowTitle("Ostrakel");
@@ -176,6 +216,8 @@ bool TForm1::Guard(const std::function<void()>& handler) {
     try {
         handler();
         return true;
+    } catch (const EAbort&) {
+        return false; // the silent abort shows nothing
     } catch (const std::exception& e) {
         message = e.what();
     } catch (...) {
@@ -299,9 +341,7 @@ void TForm1::SaveLog() {
     WriteAllBytes(mylogfile, EncodeText(MemoText(), FLogEncoding));
 }
 
-void TForm1::Button1Click() {
-    // The manual start of the update pass is wired here.
-}
+void TForm1::Button1Click() { FireUpdate(); }
 
 void TForm1::Button2Click() {
     // Without a notification area a hidden window could never come back.
@@ -319,14 +359,102 @@ void TForm1::TrayIcon1Click() {
 }
 
 void TForm1::Timer1Timer() {
-    // The daily trigger is wired here.
+    const TDateTimeParts now = DecodeDateTime(FEnv.Clock->Now());
+    if (now.Hour == godzina && now.Minute == 5 && !f_blokady) {
+        // Set before the pass, so a failed pass is not repeated within the hour.
+        f_blokady = true;
+        FireUpdate();
+    }
+    if (now.Hour != godzina) f_blokady = false;
+}
+
+void TForm1::FireUpdate() {
+    TpFIBDataSet& moulds = *pFIBDataSetMoulds;
+    if (moulds.Active()) moulds.Close();
+    moulds.SelectSQL().Clear();
+    moulds.SelectSQL().Add(kWalkMoulds);
+    moulds.Open();
+    moulds.First();
+    while (!moulds.Eof()) {
+        const std::string name = moulds.FieldByName("nazwa").AsString() + "[" + moulds.FieldByName("kod1").AsString() + "]";
+        DoLogu("Sprawdzenie kalimbor: " + name);
+        const int32_t toolId = moulds.FieldByName("id_vendrel").AsInteger();
+        FMouldId = moulds.FieldByName("id").AsInteger();
+        FOldCounter = moulds.FieldByName("counter").AsInteger();
+        FNewCounter = SumShots(toolId);
+        if (FOldCounter != FNewCounter) {
+            WriteCounter(FMouldId, FNewCounter);
+            if (add_hist) AddHistoryRow();
+            DoLogu("  Zaktualizowano licznik kalimbor :" + name + "  stan: " + std::to_string(FNewCounter));
+        }
+        moulds.Next();
+    }
+    SaveLog();
+}
+
+int32_t TForm1::SumShots(int32_t toolId) {
+    TFIBTransaction* tr = pFIBQueryReports->Transaction();
+    // The previous sum's transaction, with its cursor, ends here.
+    if (tr->Active()) tr->SetActive(false);
+    tr->StartTransaction();
+    pFIBQueryReports->SQL().Clear();
+    pFIBQueryReports->SQL().Add(kSumShots);
+    pFIBQueryReports->ParamByName("tid").SetAsInteger(toolId);
+    pFIBQueryReports->ExecQuery();
+    return pFIBQueryReports->FieldByName("scykli").AsInteger();
+}
+
+void TForm1::RunWrite(const std::function<void()>& prepareStatement) {
+    TFIBTransaction* tr = pFIBTransaction3;
+    try {
+        if (tr->Active()) tr->SetActive(false);
+        tr->StartTransaction();
+        pFIBQueryMoulds->Close();
+        pFIBQueryMoulds->SQL().Clear();
+        prepareStatement();
+        pFIBQueryMoulds->ExecQuery();
+        tr->Commit();
+    } catch (const std::exception&) {
+        // A write that fails (a locked row, say) is undone and the pass goes
+        // on; the next pass finds the difference again. A transaction that
+        // never started has nothing to undo: its cause is the error to show.
+        if (!tr->Active()) throw;
+        tr->Rollback();
+    }
+}
+
+void TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
+    RunWrite([&] {
+        pFIBQueryMoulds->SQL().Add(kWriteCounter1);
+        pFIBQueryMoulds->SQL().Add(kWriteCounter2);
+        pFIBQueryMoulds->ParamByName("id").SetAsInteger(mouldId);
+        pFIBQueryMoulds->ParamByName("counter").SetAsInteger(counter);
+        pFIBQueryMoulds->ParamByName("counttch").SetAsDateTime(FEnv.Clock->Now());
+    });
+}
+
+void TForm1::AddHistoryRow() {
+    RunWrite([&] {
+        pFIBQueryMoulds->SQL().Add(kAddHistoryRow);
+        pFIBQueryMoulds->ParamByName("id_f").SetAsInteger(FMouldId);
+        pFIBQueryMoulds->ParamByName("stan").SetAsInteger(FNewCounter);
+        pFIBQueryMoulds->ParamByName("ostan").SetAsInteger(FOldCounter);
+        pFIBQueryMoulds->ParamByName("id_p").SetAsInteger(-1);
+        pFIBQueryMoulds->ParamByName("lm").SetAsInteger(0);
+        pFIBQueryMoulds->ParamByName("opis").SetAsString("Raport Vendrel");
+    });
 }
 
 bool TForm1::FormClose() { return Guard([this] { SaveLog(); }); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (FormClose()) event->accept();
-    else event->ignore();
+    if (FormClose()) {
+        event->accept();
+        // The program ends with its window, not with the last visible one.
+        QCoreApplication::quit();
+    } else {
+        event->ignore();
+    }
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {

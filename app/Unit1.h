@@ -24,6 +24,9 @@ namespace ostrakel {
 
 class THTMLabel;
 class TpFIBDatabase;
+class TpFIBTransaction;
+class TpFIBDataSet;
+class TpFIBQuery;
 
 // What the window takes from its surroundings; every member has a default
 // that is the real thing, and tests replace what they need.
@@ -65,6 +68,14 @@ public:
     // The connections to the reports (Vendrel) and mould (Kalimbor) databases.
     TpFIBDatabase* pFIBDatabaseReports = nullptr;
     TpFIBDatabase* pFIBDatabaseMoulds = nullptr;
+    // The update pass: the walk over the moulds (transaction 1), the shot sum
+    // on the reports database (transaction 2) and the writes (transaction 3).
+    TpFIBTransaction* pFIBTransaction1 = nullptr;
+    TpFIBTransaction* pFIBTransaction2 = nullptr;
+    TpFIBTransaction* pFIBTransaction3 = nullptr;
+    TpFIBDataSet* pFIBDataSetMoulds = nullptr;
+    TpFIBQuery* pFIBQueryReports = nullptr;
+    TpFIBQuery* pFIBQueryMoulds = nullptr;
 
     // State settled at start-up.
     std::string kalimborbase;
@@ -83,6 +94,16 @@ public:
     void DoLogu(const std::string& message);
     void LoadLog();
     void SaveLog();
+
+    // The update pass: every counted mould's counter set to the sum of its
+    // tool's report cycles where they differ, each step logged, the log saved.
+    void FireUpdate();
+    // The sum of d_l over the reports of the tool; 0 when there are none.
+    int32_t SumShots(int32_t toolId);
+    // Writes the counter and its update time; a failure is rolled back and swallowed.
+    void WriteCounter(int32_t mouldId, int32_t counter);
+    // The history row of the current mould; a failure is rolled back and swallowed.
+    void AddHistoryRow();
 
     // Event handlers; each runs inside the error box guard.
     void Button1Click();
@@ -117,6 +138,14 @@ private:
     bool ConnectDatabases();
     void SetDescriptionText(const std::string& markup);
     void ProcessPendingEvents();
+
+    // Runs one write of the pass in its own transaction of pFIBTransaction3.
+    void RunWrite(const std::function<void()>& prepareStatement);
+
+    // The mould whose turn it is in the pass: its id, old counter and new sum.
+    int32_t FMouldId = 0;
+    int32_t FOldCounter = 0;
+    int32_t FNewCounter = 0;
 
     TFormEnvironment FEnv;
     std::unique_ptr<IDialogs> FOwnDialogs;

@@ -29,9 +29,9 @@ private:
     std::function<void()> FHandler;
 };
 
-void ShowBox(QMessageBox::Icon icon, const std::string& title, const std::string& text) {
+void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& title, const std::string& text) {
     QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
-                    QApplication::activeWindow());
+                    parent ? parent : QApplication::activeWindow());
     box.exec();
 }
 
@@ -40,11 +40,11 @@ void ShowBox(QMessageBox::Icon icon, const std::string& title, const std::string
 std::unique_ptr<ITimer> TQtTimerService::CreateTimer() { return std::make_unique<TQtTimer>(); }
 
 void TQtDialogs::ShowMessage(const std::string& title, const std::string& text) {
-    ShowBox(QMessageBox::NoIcon, title, text);
+    ShowBox(FParent, QMessageBox::NoIcon, title, text);
 }
 
 void TQtDialogs::ShowError(const std::string& title, const std::string& text) {
-    ShowBox(QMessageBox::Critical, title, text);
+    ShowBox(FParent, QMessageBox::Critical, title, text);
 }
 
 } // namespace ostrakel
