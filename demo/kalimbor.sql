@@ -1,4 +1,8 @@
--- The mould database of the demo: a few moulds, some counted from reports.
+-- The mould database of the demo: three dozen moulds, most counted from reports.
+-- Edge cases: mould 3 (countmode 0) and 5 (countmode NULL) are not counted, 4 and 12
+-- have no tool, 8 shares tool 507 with mould 7, tool 510 (mould 10) has no reports
+-- (its counter becomes 0), moulds 6 and 20 already hold their sum, and mould 14's
+-- reports sum to 301.25, which counts as 301.
 SET SQL DIALECT 3;
 SET NAMES UTF8;
 CREATE DATABASE '@DIR@kalimbor_db.fdb' USER 'SYSDBA' PASSWORD 'plumtrove' DEFAULT CHARACTER SET WIN1250;
@@ -24,10 +28,40 @@ CREATE TABLE KALIMBOR_LICZNIKI (
   kiedy TIMESTAMP DEFAULT CURRENT_TIMESTAMP
 );
 
-INSERT INTO kalimbor VALUES (1, 'Obudowa lampy żółta', 'F-101', 1200, 1, 501, NULL);
-INSERT INTO kalimbor VALUES (2, 'Pokrywa zbiornika', 'F-102', 0, 1, 502, NULL);
-INSERT INTO kalimbor VALUES (3, 'Uchwyt ścienny', 'F-103', 77, 0, 503, NULL);
-INSERT INTO kalimbor VALUES (4, 'Zaślepka fi 20', 'F-104', 15, 1, 0, NULL);
-INSERT INTO kalimbor VALUES (5, 'Wspornik', 'F-105', 300, NULL, 505, NULL);
-INSERT INTO kalimbor VALUES (6, 'Kołnierz', 'F-106', 42, 1, 506, NULL);
+INSERT INTO kalimbor VALUES (1, 'Obudowa lampy żółta', 'F-101', 2652, 1, 501, NULL);
+INSERT INTO kalimbor VALUES (2, 'Pokrywa zbiornika', 'F-102', 395, 1, 502, NULL);
+INSERT INTO kalimbor VALUES (3, 'Uchwyt ścienny', 'F-103', 4389, 0, 503, NULL);
+INSERT INTO kalimbor VALUES (4, 'Zaślepka fi 20', 'F-104', 4774, 1, 0, NULL);
+INSERT INTO kalimbor VALUES (5, 'Wspornik', 'F-105', 475, NULL, 505, NULL);
+INSERT INTO kalimbor VALUES (6, 'Kołnierz', 'F-106', 1413, 1, 506, NULL);
+INSERT INTO kalimbor VALUES (7, 'Korek wlewu', 'F-107', 3477, 1, 507, NULL);
+INSERT INTO kalimbor VALUES (8, 'Pierścień uszczelki', 'F-108', 4632, 1, 507, NULL);
+INSERT INTO kalimbor VALUES (9, 'Łącznik rury', 'F-109', 1014, 1, 509, NULL);
+INSERT INTO kalimbor VALUES (10, 'Osłona przekładni', 'F-110', 4775, 1, 510, NULL);
+INSERT INTO kalimbor VALUES (11, 'Gałka pokrętła', 'F-111', 506, 1, 511, NULL);
+INSERT INTO kalimbor VALUES (12, 'Tuleja dystansowa', 'F-112', 4560, 1, NULL, NULL);
+INSERT INTO kalimbor VALUES (13, 'Zatyczka źródła', 'F-113', 1090, 1, 513, NULL);
+INSERT INTO kalimbor VALUES (14, 'Kratka wentylacyjna', 'F-114', 964, 1, 514, NULL);
+INSERT INTO kalimbor VALUES (15, 'Obejma węża', 'F-115', 844, 1, 515, NULL);
+INSERT INTO kalimbor VALUES (16, 'Nakrętka motylkowa', 'F-116', 4487, 1, 516, NULL);
+INSERT INTO kalimbor VALUES (17, 'Śruba z łbem', 'F-117', 488, 1, 517, NULL);
+INSERT INTO kalimbor VALUES (18, 'Klips tapicerki', 'F-118', 2573, 1, 518, NULL);
+INSERT INTO kalimbor VALUES (19, 'Podkładka sprężysta', 'F-119', 2455, 1, 519, NULL);
+INSERT INTO kalimbor VALUES (20, 'Rączka szuflady', 'F-120', 1226, 1, 520, NULL);
+INSERT INTO kalimbor VALUES (21, 'Dźwignia hamulca', 'F-121', 2459, 1, 521, NULL);
+INSERT INTO kalimbor VALUES (22, 'Wkładka zamka', 'F-122', 2358, 1, 522, NULL);
+INSERT INTO kalimbor VALUES (23, 'Kosz filtra', 'F-123', 2802, 1, 523, NULL);
+INSERT INTO kalimbor VALUES (24, 'Ramka lusterka', 'F-124', 3454, 1, 524, NULL);
+INSERT INTO kalimbor VALUES (25, 'Listwa progowa', 'F-125', 635, 1, 525, NULL);
+INSERT INTO kalimbor VALUES (26, 'Ząbek zatrzasku', 'F-126', 2786, 1, 526, NULL);
+INSERT INTO kalimbor VALUES (27, 'Pojemnik na śruby', 'F-127', 3737, 1, 527, NULL);
+INSERT INTO kalimbor VALUES (28, 'Miska olejowa', 'F-128', 766, 1, 528, NULL);
+INSERT INTO kalimbor VALUES (29, 'Przelotka kabla', 'F-129', 532, 1, 529, NULL);
+INSERT INTO kalimbor VALUES (30, 'Zawór zwrotny', 'F-130', 2536, 1, 530, NULL);
+INSERT INTO kalimbor VALUES (31, 'Kołpak koła', 'F-131', 3160, 1, 531, NULL);
+INSERT INTO kalimbor VALUES (32, 'Półka lodówki', 'F-132', 2911, 1, 532, NULL);
+INSERT INTO kalimbor VALUES (33, 'Żaluzja nawiewu', 'F-133', 4044, 1, 533, NULL);
+INSERT INTO kalimbor VALUES (34, 'Łopatka wirnika', 'F-134', 2354, 1, 534, NULL);
+INSERT INTO kalimbor VALUES (35, 'Gniazdo bezpiecznika', 'F-135', 3259, 1, 535, NULL);
+INSERT INTO kalimbor VALUES (36, 'Ćwiartka obudowy', 'F-136', 1362, 1, 536, NULL);
 COMMIT;
