@@ -12,25 +12,18 @@ build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C "$build" -j2
 
-if [ -x tests/label/fuzz.sh ]; then
-  echo "Fuzzing the markup renderer (log: build/fuzz.log) ..."
-  if ! tests/label/fuzz.sh > build/fuzz.log 2>&1; then
-    tail -n 80 build/fuzz.log
-    echo "The markup fuzzer found a failing input (see build/fuzz/label_markup_artifacts/)."
+# Each fuzz target runs for a bounded time; a failing input stops the run.
+fuzz() { # target folder what log
+  echo "Fuzzing $3 (log: $4) ..."
+  if ! tests/fuzz.sh "$1" "$2" > "$4" 2>&1; then
+    tail -n 80 "$4"
+    echo "The fuzzer of $3 found a failing input (see build/fuzz/${1%_fuzz}_artifacts/)."
     exit 1
   fi
-  grep -E '^Done [0-9]+ runs' build/fuzz.log || true
-fi
-
-if [ -x tests/db/fuzz.sh ]; then
-  echo "Fuzzing the statement text scanning (log: build/fuzz-sql.log) ..."
-  if ! tests/db/fuzz.sh > build/fuzz-sql.log 2>&1; then
-    tail -n 80 build/fuzz-sql.log
-    echo "The statement text fuzzer found a failing input (see build/fuzz/sql_scan_artifacts/)."
-    exit 1
-  fi
-  grep -E '^Done [0-9]+ runs' build/fuzz-sql.log || true
-fi
+  grep -E '^Done [0-9]+ runs' "$4" || true
+}
+fuzz label_markup_fuzz label "the markup renderer" build/fuzz.log
+fuzz sql_scan_fuzz db "the statement text scanning" build/fuzz-sql.log
 
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
