@@ -13,6 +13,7 @@
 
 #include <dlfcn.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,20 +22,29 @@ namespace ostrakel::test {
 // What the counting client library (its path in COUNTINGFB) has been asked.
 class TCallCounts {
 public:
-    enum TCall { Prepare = 0, Fetch = 1, Execute = 2, Allocate = 3 };
+    enum TCall { Prepare = 0, Fetch = 1, Execute = 2, Allocate = 3, Drop = 4, CloseCursor = 5 };
     explicit TCallCounts(const std::string& Library) {
         void* lib = dlopen(Library.c_str(), RTLD_NOW);
         if (!lib) throw std::runtime_error(dlerror());
         FCount = reinterpret_cast<long (*)(int)>(dlsym(lib, "counting_client_count"));
         FReset = reinterpret_cast<void (*)()>(dlsym(lib, "counting_client_reset"));
-        if (!FCount || !FReset) throw std::runtime_error("not the counting client");
+        FDropType = reinterpret_cast<void (*)(bool)>(dlsym(lib, "counting_client_drop_statement_type"));
+        FBlankAliases = reinterpret_cast<void (*)(bool)>(dlsym(lib, "counting_client_blank_aliases"));
+        if (!FCount || !FReset || !FDropType || !FBlankAliases)
+            throw std::runtime_error("not the counting client");
     }
     long operator[](TCall Call) const { return FCount(Call); }
     void Reset() const { FReset(); }
+    // While set, the server's statement information lacks the statement type.
+    void DropStatementType(bool Drop) const { FDropType(Drop); }
+    // While set, the server describes columns without their aliases.
+    void BlankAliases(bool Blank) const { FBlankAliases(Blank); }
 
 private:
     long (*FCount)(int) = nullptr;
     void (*FReset)() = nullptr;
+    void (*FDropType)(bool) = nullptr;
+    void (*FBlankAliases)(bool) = nullptr;
 };
 
 class TStatementTest : public ::testing::Test {
