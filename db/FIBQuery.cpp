@@ -699,8 +699,16 @@ void TFIBQuery::OnTransactionEnded(TFIBTransaction* Transaction) {
 
 void TFIBQuery::OnDatabaseDisconnecting() {
     if (!FHandle) return;
-    Close();
-    FreeHandle();
+    // The detach that follows releases the handle on the server in any case; a
+    // refusal here (an attachment already lost) must not keep the connection open.
+    try {
+        Close();
+    } catch (const EFIBError&) {
+    }
+    try {
+        FreeHandle();
+    } catch (const EFIBError&) {
+    }
 }
 
 // ---------------------------------------------------------------- TpFIBQuery

@@ -219,7 +219,16 @@ void TFIBXSQLVAR::Detach() {
 }
 
 void TFIBXSQLVAR::ResetAsNew() {
-    MakeNull();
+    // Untyped, and so NULL: the first setter gives the type, without the NULL bit.
+    FXSQLVAR->sqltype = 0;
+    FXSQLVAR->sqlscale = 0;
+    FXSQLVAR->sqlsubtype = 0;
+    FXSQLVAR->sqllen = 0;
+    ResizeData(0);
+    FIndicator = -1;
+    FStreamValue.reset();
+    FWideTempValue.reset();
+    FIsDefferedSetting = false;
     FInitialized = false;
     FModified = false;
 }

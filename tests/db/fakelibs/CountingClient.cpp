@@ -8,7 +8,16 @@
 
 namespace {
 
-long gCounts[4] = {0, 0, 0, 0};
+long gCounts[6] = {0, 0, 0, 0, 0, 0};
+bool gDropStatementType = false;
+bool gBlankAliases = false;
+
+// A server that names no column.
+void BlankAliases(XSQLDA* x) {
+    if (!gBlankAliases || !x) return;
+    for (int i = 0; i < x->sqln && i < x->sqld; ++i)
+        x->sqlvar[i].aliasname_length = 0;
+}
 
 template <class F> F Real(const char* name) {
     static void* lib = dlopen("libfbclient.so.2", RTLD_NOW | RTLD_GLOBAL);
@@ -19,16 +28,29 @@ template <class F> F Real(const char* name) {
 
 extern "C" {
 
-// 0 prepare, 1 fetch, 2 execute, 3 allocate.
-__attribute__((visibility("default"))) long counting_client_count(int which) { return gCounts[which]; }
+// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close.
+__attribute__((visibility("default"))) long counting_client_count(int which) {
+    return gCounts[which];
+}
 __attribute__((visibility("default"))) void counting_client_reset() {
-    for (long& c : gCounts) c = 0;
+    for (long& c : gCounts)
+        c = 0;
+}
+// While set, the statement information answers without the statement type.
+__attribute__((visibility("default"))) void counting_client_drop_statement_type(bool drop) {
+    gDropStatementType = drop;
+}
+// While set, the columns described come without their aliases.
+__attribute__((visibility("default"))) void counting_client_blank_aliases(bool blank) {
+    gBlankAliases = blank;
 }
 
 ISC_STATUS ISC_EXPORT isc_dsql_prepare(ISC_STATUS* s, isc_tr_handle* t, isc_stmt_handle* h, unsigned short l,
                                        const ISC_SCHAR* q, unsigned short d, XSQLDA* x) {
     ++gCounts[0];
-    return Real<decltype(&isc_dsql_prepare)>("isc_dsql_prepare")(s, t, h, l, q, d, x);
+    const ISC_STATUS status = Real<decltype(&isc_dsql_prepare)>("isc_dsql_prepare")(s, t, h, l, q, d, x);
+    BlankAliases(x);
+    return status;
 }
 
 ISC_STATUS ISC_EXPORT isc_dsql_fetch(ISC_STATUS* s, isc_stmt_handle* h, unsigned short d, const XSQLDA* x) {
@@ -45,5 +67,24 @@ ISC_STATUS ISC_EXPORT isc_dsql_execute(ISC_STATUS* s, isc_tr_handle* t, isc_stmt
 ISC_STATUS ISC_EXPORT isc_dsql_alloc_statement2(ISC_STATUS* s, isc_db_handle* db, isc_stmt_handle* h) {
     ++gCounts[3];
     return Real<decltype(&isc_dsql_alloc_statement2)>("isc_dsql_alloc_statement2")(s, db, h);
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_describe(ISC_STATUS* s, isc_stmt_handle* h, unsigned short d, XSQLDA* x) {
+    const ISC_STATUS status = Real<decltype(&isc_dsql_describe)>("isc_dsql_describe")(s, h, d, x);
+    BlankAliases(x);
+    return status;
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_free_statement(ISC_STATUS* s, isc_stmt_handle* h, unsigned short option) {
+    ++gCounts[option == DSQL_drop ? 4 : 5];
+    return Real<decltype(&isc_dsql_free_statement)>("isc_dsql_free_statement")(s, h, option);
+}
+
+ISC_STATUS ISC_EXPORT isc_dsql_sql_info(ISC_STATUS* s, isc_stmt_handle* h, short itemsLength,
+                                        const ISC_SCHAR* items, short bufferLength, ISC_SCHAR* buffer) {
+    const ISC_STATUS status = Real<decltype(&isc_dsql_sql_info)>("isc_dsql_sql_info")(
+        s, h, itemsLength, items, bufferLength, buffer);
+    if (gDropStatementType && status == 0 && bufferLength > 0) buffer[0] = isc_info_end;
+    return status;
 }
 }
