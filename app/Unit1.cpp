@@ -13,11 +13,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace ostrakel {
 
@@ -84,6 +87,8 @@ TForm1::TForm1(TFormEnvironment env) : QMainWindow(nullptr), TComponent(nullptr)
     CreateMembers();
     EndLoading();
 
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager& manager) { SessionCommitData(manager); });
     Guard([this] { FormCreate(); });
 }
 
@@ -323,6 +328,37 @@ void TForm1::Timer1Timer() {
 }
 
 bool TForm1::FormClose() { return Guard([this] { SaveLog(); }); }
+
+bool TForm1::CloseOnSignal(std::string& reason) {
+    try {
+        SaveLog();
+    } catch (const std::exception& e) {
+        reason = e.what();
+        return false;
+    }
+    hide();
+    return true;
+}
+
+void TForm1::SessionCommitData(QSessionManager& manager) {
+    std::string reason;
+    try {
+        SaveLog();
+        return;
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+    // As a failed close keeps the window open, a failed save stops the logout,
+    // where the session lets us tell the operator why.
+    if (manager.allowsErrorInteraction()) {
+        FEnv.Dialogs->ShowError(ApplicationTitle(), ErrorBoxText(reason));
+        manager.release();
+        manager.cancel();
+    } else {
+        std::fprintf(stderr, "%s: the log was not saved at logout: %s\n", ApplicationTitle().c_str(),
+                     reason.c_str());
+    }
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     if (FormClose()) event->accept();

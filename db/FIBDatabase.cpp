@@ -501,10 +501,13 @@ void TFIBDatabase::InternalClose(bool Force) {
         FHandle = 0;
         FHandleIsShared = false;
     } else {
-        const ISC_STATUS status = ClientLibrary().isc_detach_database(StatusVector(), &FHandle);
+        ISC_STATUS status = ClientLibrary().isc_detach_database(StatusVector(), &FHandle);
         // Closed in every case: a handle the server refused to detach is of no further use.
         FHandle = 0;
         FHandleIsShared = false;
+        // The client itself ended the attachment (its shutdown on a signal):
+        // it is detached already.
+        if (status == isc_bad_db_handle) status = 0;
         Call(status, !Force);
     }
 

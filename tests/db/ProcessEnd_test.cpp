@@ -1,15 +1,21 @@
 // Connections at the end of the process: one still attached when the process
-// exits is detached without a crash, whichever way the process ends.
+// exits is detached without a crash, whichever way the process ends; the
+// client's own shutdown on a signal is heard and leaves a quiet close.
+#include "db/ClientLibrary.h"
 #include "db/FIBDatabase.h"
 #include "db/FIBTransaction.h"
 #include "tests/support/FirebirdFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 using namespace ostrakel;
 using namespace ostrakel::test;
@@ -67,6 +73,36 @@ TEST(ProcessEnd, AConnectionStillAttachedDetachesWithoutACrash) {
     EXPECT_EQ(other.QueryInt("select count(*) from mon$attachments where mon$attachment_id <> "
                              "current_connection and mon$system_flag = 0"),
               0);
+}
+
+std::atomic<int> gShutdownsHeard{0};
+
+TEST(ProcessEnd, TheClientsShutdownOnASignalIsHeardAndTheCloseIsQuiet) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TTestDatabases dbs;
+    const std::string path = dbs.Create("a.fdb");
+    auto run = [&] {
+        SetClientShutdownHandler([] { ++gShutdownsHeard; });
+        TFIBDatabase db;
+        Attach(db, path);
+        // Once attached, the client has taken SIGTERM for itself. Its shutdown
+        // thread may still be starting, and until then it drops the signal.
+        for (int i = 0; i < 100 && gShutdownsHeard == 0; ++i) {
+            if (i % 10 == 0) std::raise(SIGTERM);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (gShutdownsHeard == 0) std::exit(2);
+        try {
+            db.Close(); // the client has ended the attachment already
+        } catch (...) {
+            std::exit(3);
+        }
+        if (db.Connected()) std::exit(4);
+        // The process may end only once the client's shutdown is over.
+        WaitForClientShutdown(std::chrono::seconds(10));
+        std::exit(0);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
