@@ -159,7 +159,9 @@ void TForm1::CreateMembers() {
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) Guard([this] { TrayIcon1Click(); });
     });
-    if (TrayAvailable()) TrayIcon1->show();
+    // Shown from the start, also while no tray runs yet (a panel that starts
+    // after the program at a login): Qt docks the icon when a tray appears.
+    TrayIcon1->show();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -173,7 +175,9 @@ std::string TForm1::MojKatalog() const { return FEnv.ProgramDir; }
 std::string TForm1::ApplicationTitle() const { return ApplicationTitleFor(FEnv.ExecutableName); }
 
 bool TForm1::TrayAvailable() const {
-    return FEnv.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    // The icon is in a tray now, not only a tray somewhere: hidden without a
+    // docked icon the window could never come back.
+    return FEnv.TrayAvailable.value_or(TrayIcon1->isVisible() && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 bool TForm1::Guard(const std::function<void()>& handler) {
@@ -361,8 +365,14 @@ void TForm1::SessionCommitData(QSessionManager& manager) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (FormClose()) event->accept();
-    else event->ignore();
+    if (FormClose()) {
+        event->accept();
+        // The program does not end with its last window (a box closed while
+        // the window is in the tray would end it), only with this close.
+        QCoreApplication::quit();
+    } else {
+        event->ignore();
+    }
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {

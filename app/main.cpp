@@ -11,6 +11,9 @@
 
 int main(int argc, char* argv[]) {
     ostrakel::TApplication app(argc, argv);
+    // Hidden to the tray the window is still there: the program ends with its
+    // close, not with the last window shown.
+    QApplication::setQuitOnLastWindowClosed(false);
     // Log lines follow the workstation's regional date and time formats.
     std::setlocale(LC_TIME, "");
     ostrakel::TQtTimerService timers;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -273,6 +274,14 @@ TEST_F(MainWindowTest, DoIkonyHidesAndTheTrayIconBringsTheWindowBack) {
     f.TrayIcon1Click();
     EXPECT_TRUE(f.isVisible());
     EXPECT_FALSE(f.isMinimized());
+}
+
+// Shown from the start, the icon docks in a tray that appears later (a panel
+// started after the program at a login).
+TEST_F(MainWindowTest, TheTrayIconIsShownFromTheStartAlsoWithoutATray) {
+    TForm1& f = Form(false);
+    EXPECT_TRUE(f.TrayIcon1->isVisible());
+    EXPECT_EQ(f.TrayIcon1->toolTip(), "ostrakel");
 }
 
 TEST_F(MainWindowTest, WithoutANotificationAreaDoIkonyMinimisesInstead) {
