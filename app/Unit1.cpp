@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
@@ -253,9 +254,11 @@ bool TForm1::ConnectDatabases() {
 
 std::string TForm1::MemoText() const {
     // The raw text keeps no-break spaces that the plain-text view would turn
-    // into blanks; paragraph separators are the line breaks.
+    // into blanks; paragraph separators are the line breaks, and so are the
+    // line separators that Shift+Enter types.
     QString raw = Memo1->document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    raw.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
     return raw.toStdString();
 }
 
@@ -268,12 +271,21 @@ void TForm1::SetMemoText(const std::string& text) {
 void TForm1::DoLogu(const std::string& message) {
     if (!loguj) return;
     const QString line = Q(FEnv.FormatDateTime(FEnv.Clock->Now()) + "   " + message);
-    QTextCursor cursor(Memo1->document());
+    QTextDocument* document = Memo1->document();
+    QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
+    // A logged line is no edit to undo: the history would grow with every
+    // line for as long as the program runs. (Switching it off clears it.)
+    document->setUndoRedoEnabled(false);
     // An empty text or one ending in a line break gets "line CR LF", any
     // other text "CR LF line", so the final break stays as it was.
-    if (Memo1->document()->lastBlock().text().isEmpty()) cursor.insertText(line + "\n");
+    const QString last = document->lastBlock().text();
+    if (last.isEmpty() || last.endsWith(QChar::LineSeparator)) cursor.insertText(line + "\n");
     else cursor.insertText("\n" + line);
+    document->setUndoRedoEnabled(true);
+    // The newest line is in view.
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void TForm1::LoadLog() {
