@@ -16,11 +16,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace ostrakel {
 
@@ -98,6 +102,8 @@ TForm1::TForm1(TFormEnvironment env) : QMainWindow(nullptr), TComponent(nullptr)
     CreateMembers();
     EndLoading();
 
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager& manager) { SessionCommitData(manager); });
     Guard([this] { FormCreate(); });
 }
 
@@ -194,7 +200,9 @@ void TForm1::CreateMembers() {
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) Guard([this] { TrayIcon1Click(); });
     });
-    if (TrayAvailable()) TrayIcon1->show();
+    // Shown from the start, also while no tray runs yet (a panel that starts
+    // after the program at a login): Qt docks the icon when a tray appears.
+    TrayIcon1->show();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -208,7 +216,9 @@ std::string TForm1::MojKatalog() const { return FEnv.ProgramDir; }
 std::string TForm1::ApplicationTitle() const { return ApplicationTitleFor(FEnv.ExecutableName); }
 
 bool TForm1::TrayAvailable() const {
-    return FEnv.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    // The icon is in a tray now, not only a tray somewhere: hidden without a
+    // docked icon the window could never come back.
+    return FEnv.TrayAvailable.value_or(TrayIcon1->isVisible() && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 bool TForm1::Guard(const std::function<void()>& handler) {
@@ -286,9 +296,11 @@ bool TForm1::ConnectDatabases() {
 
 std::string TForm1::MemoText() const {
     // The raw text keeps no-break spaces that the plain-text view would turn
-    // into blanks; paragraph separators are the line breaks.
+    // into blanks; paragraph separators are the line breaks, and so are the
+    // line separators that Shift+Enter types.
     QString raw = Memo1->document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    raw.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
     return raw.toStdString();
 }
 
@@ -301,12 +313,21 @@ void TForm1::SetMemoText(const std::string& text) {
 void TForm1::DoLogu(const std::string& message) {
     if (!loguj) return;
     const QString line = Q(FEnv.FormatDateTime(FEnv.Clock->Now()) + "   " + message);
-    QTextCursor cursor(Memo1->document());
+    QTextDocument* document = Memo1->document();
+    QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
+    // A logged line is no edit to undo: the history would grow with every
+    // line for as long as the program runs. (Switching it off clears it.)
+    document->setUndoRedoEnabled(false);
     // An empty text or one ending in a line break gets "line CR LF", any
     // other text "CR LF line", so the final break stays as it was.
-    if (Memo1->document()->lastBlock().text().isEmpty()) cursor.insertText(line + "\n");
+    const QString last = document->lastBlock().text();
+    if (last.isEmpty() || last.endsWith(QChar::LineSeparator)) cursor.insertText(line + "\n");
     else cursor.insertText("\n" + line);
+    document->setUndoRedoEnabled(true);
+    // The newest line is in view.
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void TForm1::LoadLog() {
@@ -447,10 +468,42 @@ void TForm1::AddHistoryRow() {
 
 bool TForm1::FormClose() { return Guard([this] { SaveLog(); }); }
 
+bool TForm1::CloseOnSignal(std::string& reason) {
+    try {
+        SaveLog();
+    } catch (const std::exception& e) {
+        reason = e.what();
+        return false;
+    }
+    hide();
+    return true;
+}
+
+void TForm1::SessionCommitData(QSessionManager& manager) {
+    std::string reason;
+    try {
+        SaveLog();
+        return;
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+    // As a failed close keeps the window open, a failed save stops the logout,
+    // where the session lets us tell the operator why.
+    if (manager.allowsErrorInteraction()) {
+        FEnv.Dialogs->ShowError(ApplicationTitle(), ErrorBoxText(reason));
+        manager.release();
+        manager.cancel();
+    } else {
+        std::fprintf(stderr, "%s: the log was not saved at logout: %s\n", ApplicationTitle().c_str(),
+                     reason.c_str());
+    }
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
     if (FormClose()) {
         event->accept();
-        // The program ends with its window, not with the last visible one.
+        // The program does not end with its last window (a box closed while
+        // the window is in the tray would end it), only with this close.
         QCoreApplication::quit();
     } else {
         event->ignore();

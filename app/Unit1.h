@@ -17,6 +17,7 @@
 
 class QPlainTextEdit;
 class QPushButton;
+class QSessionManager;
 class QSystemTrayIcon;
 class QTimer;
 
@@ -112,6 +113,12 @@ public:
     void Timer1Timer();
     // Saves the log; false when the save failed and the window must stay open.
     bool FormClose();
+    // The close a signal asks for: the log is saved as a close saves it, but a
+    // failed save is handed back in `reason` rather than shown, since nobody
+    // may be there to answer a box; the process ends either way.
+    bool CloseOnSignal(std::string& reason);
+    // A session's logout saves the log as a close does.
+    void SessionCommitData(QSessionManager& manager);
 
     // The log view's whole text, lines separated by CR LF.
     std::string MemoText() const;

@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdarg>
 #include <mutex>
 #include <type_traits>
@@ -232,7 +233,55 @@ private:
     locale_t FPrevious = static_cast<locale_t>(0);
 };
 
+std::atomic<TClientShutdownHandler> gShutdownHandler{nullptr};
+
+// The client's shutdown on a signal: begun, finished.
+struct TClientShutdownState {
+    std::mutex Lock;
+    std::condition_variable Finished;
+    bool Begun = false;
+    bool Done = false;
+};
+
+TClientShutdownState& ShutdownState() {
+    static TClientShutdownState state;
+    return state;
+}
+
+// Called by the client when it is about to shut down (to confirm) and when it
+// has finished, on a signal and once more at process exit; only a shutdown on a
+// signal is handed on.
+int ClientShutdown(const int reason, const int phase, void* /*arg*/) {
+    if (reason != fb_shutrsn_signal) return 0;
+    TClientShutdownState& state = ShutdownState();
+    if (phase == fb_shut_confirmation) {
+        {
+            std::lock_guard guard(state.Lock);
+            state.Begun = true;
+            state.Done = false;
+        }
+        if (const TClientShutdownHandler handler = gShutdownHandler.load()) handler();
+    } else if (phase == fb_shut_finish) {
+        {
+            std::lock_guard guard(state.Lock);
+            state.Done = true;
+        }
+        state.Finished.notify_all();
+    }
+    return 0;
+}
+
 } // namespace
+
+void SetClientShutdownHandler(TClientShutdownHandler handler) {
+    gShutdownHandler.store(handler);
+}
+
+void WaitForClientShutdown(std::chrono::milliseconds timeout) {
+    TClientShutdownState& state = ShutdownState();
+    std::unique_lock guard(state.Lock);
+    state.Finished.wait_for(guard, timeout, [&] { return !state.Begun || state.Done; });
+}
 
 TIBClientLibrary::TIBClientLibrary(std::string libraryName)
     : FLibraryName(std::move(libraryName)), FEntries(std::make_unique<TEntryPoints>()) {
@@ -263,6 +312,13 @@ void TIBClientLibrary::LoadIBLibrary() {
     } catch (...) {
         FreeIBLibrary();
         throw;
+    }
+    // Older clients have no shutdown to ask about.
+    using TRegister = ISC_STATUS (*)(ISC_STATUS*, FB_SHUTDOWN_CALLBACK, const int, void*);
+    static_assert(std::is_same_v<decltype(&::fb_shutdown_callback), TRegister>);
+    if (auto registerCallback = reinterpret_cast<TRegister>(FLibraryHandle.Find("fb_shutdown_callback"))) {
+        ISC_STATUS_ARRAY status = {};
+        registerCallback(status, ClientShutdown, fb_shut_confirmation | fb_shut_finish, nullptr);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <ibase.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -251,6 +252,19 @@ private:
     std::atomic<bool> FBusy{false};
     std::unique_ptr<TEntryPoints> FEntries;
 };
+
+// Firebird's client catches SIGINT and SIGTERM once a database is attached and
+// shuts its attachments down; before it does, it asks every loaded binding.
+// The answer is always yes (a refusal leaves the process hanging), and the
+// handler set here is told, on one of the client's own threads, so that the
+// program can end as its window's close does. The handler may do no more than
+// a signal handler may; without one the client's shutdown goes on unheard.
+using TClientShutdownHandler = void (*)();
+void SetClientShutdownHandler(TClientShutdownHandler handler);
+// That shutdown goes on on the client's thread while the program closes, and
+// the process must not end under it: waits until it has finished, at most
+// `timeout`; returns at once when no such shutdown began.
+void WaitForClientShutdown(std::chrono::milliseconds timeout);
 
 // The process-wide registry: the binding for exactly this file name
 // (case-sensitive), created and loaded on first use, reloaded when it has

@@ -8,6 +8,7 @@
 #include "platform/TimerService.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace ostrakel {
 
@@ -29,7 +30,8 @@ bool OwnerIsLoading(const TComponent* owner) {
 struct TDatabaseRegistry {
     std::mutex Lock;
     std::vector<TFIBDatabase*> List;
-    ~TDatabaseRegistry() {
+    ~TDatabaseRegistry() { CloseAll(); }
+    void CloseAll() {
         std::vector<TFIBDatabase*> left;
         {
             std::lock_guard guard(Lock);
@@ -48,6 +50,16 @@ struct TDatabaseRegistry {
 TDatabaseRegistry& Registry() {
     static TDatabaseRegistry registry;
     return registry;
+}
+
+// The registry is made with the first connection, mostly before any client
+// library is loaded, so its destructor would run after the library's own exit
+// handlers have torn the client down, and a detach then would crash. Exit
+// handlers run in the reverse order of their registration: one registered
+// after the first attach closes the connections while the client still works.
+void CloseConnectionsAtProcessEnd() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit([] { Registry().CloseAll(); }); });
 }
 
 const std::vector<std::string> kInternalTransactionParams = {"write", "isc_tpb_nowait", "read_committed",
@@ -363,9 +375,14 @@ IIBClientLibrary& TFIBDatabase::ClientLibrary() {
 }
 
 template <class F> void TFIBDatabase::ForEachLink(F&& f, bool StopWhenClosed) {
-    for (size_t i = 0; i < FFIBBases.size(); ++i) {
+    // A link may leave while it is told, or make others leave (a removal
+    // reorders the list): the walk goes over the links as they were and skips
+    // those that have gone since.
+    const std::vector<TFIBBase*> links = FFIBBases;
+    for (TFIBBase* link : links) {
         if (StopWhenClosed && !Connected()) return;
-        f(FFIBBases[i]);
+        if (std::find(FFIBBases.begin(), FFIBBases.end(), link) == FFIBBases.end()) continue;
+        f(link);
     }
 }
 
@@ -410,6 +427,7 @@ void TFIBDatabase::Open(bool RaiseExcept) {
         return;
     }
     FHandleIsShared = false;
+    CloseConnectionsAtProcessEnd();
     vInternalTransaction->SetTimeout(1000);
     // A connection that was force-closed kept its old number; this attachment has its own.
     vAttachmentID = -1;
@@ -466,23 +484,27 @@ void TFIBDatabase::InternalClose(bool Force) {
             tr->AbandonHandle();
         }
     }
-    for (size_t i = 0; i < FFIBBases.size(); ++i) {
-        TFIBBase* link = FFIBBases[i];
-        try {
-            if (link->OnDatabaseDisconnecting) link->OnDatabaseDisconnecting(link);
-        } catch (...) {
-            if (!Force) throw;
-        }
-    }
+    ForEachLink(
+        [Force](TFIBBase* link) {
+            try {
+                if (link->OnDatabaseDisconnecting) link->OnDatabaseDisconnecting(link);
+            } catch (...) {
+                if (!Force) throw;
+            }
+        },
+        false);
 
     if (FHandleIsShared) {
         FHandle = 0;
         FHandleIsShared = false;
     } else {
-        const ISC_STATUS status = ClientLibrary().isc_detach_database(StatusVector(), &FHandle);
+        ISC_STATUS status = ClientLibrary().isc_detach_database(StatusVector(), &FHandle);
         // Closed in every case: a handle the server refused to detach is of no further use.
         FHandle = 0;
         FHandleIsShared = false;
+        // The client itself ended the attachment (its shutdown on a signal):
+        // it is detached already.
+        if (status == isc_bad_db_handle) status = 0;
         Call(status, !Force);
     }
 
@@ -596,13 +618,15 @@ bool TFIBDatabase::DatabaseInfo(char Item, std::string& Data) {
     if (!Connected()) RaiseClientError(fibeDatabaseClosed, NamePath());
     IIBClientLibrary& lib = ClientLibrary();
     const char items[] = {Item, isc_info_end};
+    // The client takes the buffer's length as a signed 16-bit number.
+    constexpr size_t kLargestBuffer = 32767;
     std::string buffer(1024, '\0');
     for (;;) {
         Call(lib.isc_database_info(StatusVector(), &FHandle, sizeof items, items,
                                    static_cast<short>(buffer.size()), buffer.data()),
              true);
-        if (buffer[0] == isc_info_truncated && buffer.size() < 32000) {
-            buffer.assign(buffer.size() * 4, '\0');
+        if (buffer[0] == isc_info_truncated && buffer.size() < kLargestBuffer) {
+            buffer.assign(std::min(buffer.size() * 4, kLargestBuffer), '\0');
             continue;
         }
         if (buffer[0] != Item) return false;

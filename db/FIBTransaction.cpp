@@ -295,8 +295,8 @@ void TFIBTransaction::StartTransaction() {
         entries.push_back({e.Database->HandlePtr(), static_cast<int>(tpb->size()), tpb->data()});
     }
 
-    for (size_t i = 0; i < FFIBBases.size(); ++i)
-        if (FFIBBases[i]->OnTransactionStarting) FFIBBases[i]->OnTransactionStarting(this);
+    for (TFIBBase* link : std::vector<TFIBBase*>(FFIBBases))
+        if (Linked(link) && link->OnTransactionStarting) link->OnTransactionStarting(this);
 
     if (!Active()) {
         CallBackwards(FBeforeStart, this);
@@ -314,8 +314,8 @@ void TFIBTransaction::StartTransaction() {
         CallBackwards(FAfterStart, this);
     }
 
-    for (size_t i = 0; i < FFIBBases.size(); ++i)
-        if (FFIBBases[i]->OnTransactionStarted) FFIBBases[i]->OnTransactionStarted(this);
+    for (TFIBBase* link : std::vector<TFIBBase*>(FFIBBases))
+        if (Linked(link) && link->OnTransactionStarted) link->OnTransactionStarted(this);
 
     FState = tsActive;
     if (FTimer && FTimer->Interval() > 0) FTimer->SetEnabled(true);
@@ -409,6 +409,12 @@ void TFIBTransaction::OnTimer() {
 }
 
 // ---- links and notification lists ----
+
+// A link may leave while it is told (a removal reorders the list): the start
+// notices go over a copy of the list, to the links that are still in it.
+bool TFIBTransaction::Linked(const TFIBBase* Link) const {
+    return std::find(FFIBBases.begin(), FFIBBases.end(), Link) != FFIBBases.end();
+}
 
 int TFIBTransaction::AddFIBBase(TFIBBase* Link) {
     FFIBBases.push_back(Link);

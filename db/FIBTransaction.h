@@ -153,6 +153,7 @@ private:
 
     int AddFIBBase(TFIBBase* Link);
     void RemoveFIBBase(int Index);
+    bool Linked(const TFIBBase* Link) const;
     // The connection forgets this transaction (it is being removed from it).
     void ForgetDatabase(TFIBDatabase* Database);
     void EndingNotifications(TTransactionAction Action, bool Force);

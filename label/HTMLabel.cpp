@@ -5,6 +5,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QToolTip>
@@ -336,22 +337,27 @@ bool THTMLabel::PaintLabel(TMarkupCanvas& c) {
     return true;
 }
 
-void THTMLabel::paintEvent(QPaintEvent*) {
+void THTMLabel::paintEvent(QPaintEvent* event) {
     if (width() <= 0 || height() <= 0) return;
     if (FTransparent) {
         QPainter painter(this);
         PaintLabel(*CreateCanvas(this, &painter));
         return;
     }
-    QImage buffer(size(), QImage::Format_ARGB32_Premultiplied);
+    // Only what is to be painted is buffered: an auto-sized label can be far
+    // larger than what shows of it, too large for a bitmap of its whole size.
+    const QRect area = event->rect() & rect();
+    if (area.isEmpty()) return;
+    QImage buffer(area.size(), QImage::Format_ARGB32_Premultiplied);
     buffer.fill(Qt::transparent);
     bool painted = false;
     {
         QPainter painter(&buffer);
+        painter.translate(-area.topLeft());
         painted = PaintLabel(*CreateCanvas(&buffer, &painter));
     }
     if (!painted) return;
-    QPainter(this).drawImage(0, 0, buffer);
+    QPainter(this).drawImage(area.topLeft(), buffer);
 }
 
 void THTMLabel::UpdateAutoSize() {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <limits>
+#include <vector>
 
 namespace ostrakel {
 
@@ -542,21 +543,59 @@ qsizetype MarkupIndexOfPlainChar(const QString& markup, qsizetype n) {
 
 QString WrapMatches(const QString& markup, const QString& what, const QString& tag, bool caseSensitive) {
     if (what.isEmpty()) return markup;
-    const QString visible = MarkupVisibleText(markup);
-    const QString haystack = caseSensitive ? visible : visible.toUpper();
-    const QString needle = caseSensitive ? what : what.toUpper();
-    const QString open = u'<' + tag + u'>';
-    const QString close = QStringLiteral("</") + tag + u'>';
-    QString result = markup;
-    qsizetype from = 0;
-    for (;;) {
+    // Capitals letter by letter: a capital that is longer than its letter
+    // ("ß", "SS") would shift every position after it.
+    auto fold = [caseSensitive](QString text) {
+        if (!caseSensitive)
+            for (QChar& c : text)
+                c = c.toUpper();
+        return text;
+    };
+    const QString haystack = fold(MarkupVisibleText(markup));
+    const QString needle = fold(what);
+    std::vector<qsizetype> starts; // visible positions of the matches
+    for (qsizetype from = 0;;) {
         const qsizetype p = haystack.indexOf(needle, from);
         if (p < 0) break;
+        starts.push_back(p);
         from = p + needle.size();
-        result.insert(MarkupIndexOfPlainChar(result, p), open);
-        result.insert(MarkupIndexOfPlainChar(result, p + needle.size()), close);
     }
-    return result;
+    if (starts.empty()) return markup;
+
+    // One walk over the markup puts every tag after the visible character it
+    // follows: tag k (0-based) opens match k / 2 when even, closes it when
+    // odd. A match's close comes before the open of one that touches it.
+    const QString open = u'<' + tag + u'>';
+    const QString close = QStringLiteral("</") + tag + u'>';
+    const size_t tags = 2 * starts.size();
+    auto position = [&](size_t k) { return starts[k / 2] + (k % 2 ? needle.size() : 0); };
+    size_t next = 0;
+    QString out;
+    out.reserve(markup.size() + static_cast<qsizetype>(tags) * (close.size()));
+    auto putTagsAt = [&](qsizetype visible) {
+        for (; next < tags && position(next) == visible; ++next)
+            out += next % 2 ? close : open;
+    };
+    const qsizetype total = haystack.size();
+    putTagsAt(0);
+    qsizetype visible = 0;
+    bool tagsEnded = false; // a "<" without ">" and all after it are text
+    for (qsizetype i = 0; i < markup.size();) {
+        if (!tagsEnded && markup[i] == u'<') {
+            const qsizetype gt = markup.indexOf(u'>', i + 1);
+            if (gt >= 0) {
+                out += QStringView(markup).mid(i, gt - i + 1);
+                i = gt + 1;
+                continue;
+            }
+            tagsEnded = true;
+        }
+        out += markup[i++];
+        // After the last visible character means the end of the markup.
+        if (++visible < total) putTagsAt(visible);
+    }
+    putTagsAt(total);
+    return out;
 }
 
 QString UnwrapTag(const QString& markup, const QString& tag) {

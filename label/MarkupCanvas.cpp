@@ -4,6 +4,7 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QPaintDevice>
@@ -254,6 +255,22 @@ void TQtMarkupCanvas::DrawText(const QString& text, const TRect& box, const TTex
         p.fillRect(QRect(x0, y, w, std::max(1, d->Metrics.lineWidth())), p.pen().color());
     }
     p.restore();
+}
+
+void TQtMarkupCanvas::DrawBullet(QChar mark, const TRect& box) {
+    if (d->Metrics.inFont(mark)) {
+        DrawText(QString(mark), box, {false, false, false});
+        return;
+    }
+    // "Symbol" here is a symbol-encoded stand-in without the Unicode bullet
+    // (and Qt finds no other face for a symbol font): the bullet takes the
+    // platform's general face at the same size.
+    const TMarkupFont saved = Font();
+    TMarkupFont general = saved;
+    general.Face = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    SetFont(general);
+    DrawText(QString(mark), box, {false, false, false});
+    SetFont(saved);
 }
 
 void TQtMarkupCanvas::DrawRotatedText(const QString& text, int x, int y, int angle, bool mnemonics) {

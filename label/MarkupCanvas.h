@@ -80,6 +80,12 @@ public:
     // character width.
     virtual int TextWidth(const QString& text, bool mnemonics) = 0;
     virtual void DrawText(const QString& text, const TRect& box, const TTextOptions& options) = 0;
+    // A list bullet character in the current font, top-left in box. The
+    // marker is the drawing side's: a face without the glyph must not leave
+    // the bullet out.
+    virtual void DrawBullet(QChar mark, const TRect& box) {
+        DrawText(QString(mark), box, {false, false, false});
+    }
     // Text turned counter-clockwise by `angle` degrees around (x, y), the
     // bottom left corner of its cell.
     virtual void DrawRotatedText(const QString& text, int x, int y, int angle, bool mnemonics) = 0;
@@ -118,6 +124,7 @@ public:
     int TextHeight() override;
     int TextWidth(const QString& text, bool mnemonics) override;
     void DrawText(const QString& text, const TRect& box, const TTextOptions& options) override;
+    void DrawBullet(QChar mark, const TRect& box) override;
     void DrawRotatedText(const QString& text, int x, int y, int angle, bool mnemonics) override;
     void FillRect(const TRect& rect, TColorValue color) override;
     void FillEllipse(const TRect& rect, TColorValue color) override;

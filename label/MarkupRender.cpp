@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace ostrakel {
 
@@ -71,6 +72,10 @@ struct TPass {
     bool TextHit = false;
     bool ImageHit = false;
     qsizetype SourceEnd = -1; // set when the rest of the text is dropped
+    // Where the rotated run of this line starts its baseline, once it has.
+    bool RotationStarted = false;
+    int RotationX = 0;
+    int RotationY = 0;
 };
 
 struct TResolvedPicture {
@@ -114,8 +119,9 @@ private:
     // line's source [pos, limit). Returns where the pass stopped.
     qsizetype RenderMarkupLine(TLinePass pass, qsizetype pos, qsizetype limit, const TRect& line,
                                int lineOffset, TLineValues& v, TPass& ps);
-    void DrawPiece(const QString& text, int width, const TPass& ps, const TLineValues& v);
-    void DrawShownText(const QString& text, const TRect& box);
+    void DrawPiece(const QString& text, int width, TPass& ps, const TLineValues& v);
+    // `at` is where rotated text starts: the bottom left corner of its cell.
+    void DrawShownText(const QString& text, const TRect& box, QPoint at);
     void Zigzag(int left, int right, int textBottom);
     TTagAction HandleTag(const TMarkupTag& tag, TPass& ps, TLineValues& v);
     TTagAction HandleImage(QStringView attributes, TPass& ps, TLineValues& v);
@@ -292,30 +298,44 @@ qsizetype TMarkupRenderer::RenderMarkupLine(TLinePass pass, qsizetype pos, qsize
     return pos;
 }
 
-void TMarkupRenderer::DrawShownText(const QString& text, const TRect& box) {
+void TMarkupRenderer::DrawShownText(const QString& text, const TRect& box, QPoint at) {
     if (S.Rotated)
-        C.DrawRotatedText(text, box.Left, box.Bottom, S.Angle, FMnemonics);
+        C.DrawRotatedText(text, at.x(), at.y(), S.Angle, FMnemonics);
     else
         C.DrawText(text, box, {true, !P.WordWrap, FMnemonics});
 }
 
-void TMarkupRenderer::DrawPiece(const QString& text, int width, const TPass& ps, const TLineValues& v) {
+void TMarkupRenderer::DrawPiece(const QString& text, int width, TPass& ps, const TLineValues& v) {
     TRect box{ps.PenX, ps.Line.Top, ps.Line.Right, ps.TextBottom - v.Raise};
     if (S.Sub) box.Bottom += v.SubExt;
     if (S.Sup) box.Bottom -= v.SupExt;
     // Without word wrap, what starts in the last "w" of the line is not drawn
     // (its shadow neither): the ellipsis of the piece before stands for it.
     if (!P.WordWrap && ps.PenX >= ps.Line.Right - C.TextWidth(QStringLiteral("w"), false)) return;
+    // The words of a rotated run go along its turned baseline: each starts
+    // as far from the run's start as the text before it is long.
+    QPoint at(box.Left, box.Bottom);
+    if (S.Rotated) {
+        if (!ps.RotationStarted) {
+            ps.RotationStarted = true;
+            ps.RotationX = box.Left;
+            ps.RotationY = box.Bottom;
+        }
+        const double along = box.Left - ps.RotationX;
+        const double radians = S.Angle * std::numbers::pi / 180.0;
+        at = QPoint(Sum(ps.RotationX, std::lround(along * std::cos(radians))),
+                    Sum(ps.RotationY, -std::lround(along * std::sin(radians))));
+    }
     if (S.Shadow) {
         const TMarkupFont font = C.Font();
         TMarkupFont shadow = font;
         shadow.Color = P.ShadowColor;
         C.SetFont(shadow);
         const int o = P.ShadowOffset;
-        DrawShownText(text, {box.Left + o, box.Top + o, box.Right + o, box.Bottom + o});
+        DrawShownText(text, {box.Left + o, box.Top + o, box.Right + o, box.Bottom + o}, at + QPoint(o, o));
         C.SetFont(font);
     }
-    DrawShownText(text, box);
+    DrawShownText(text, box, at);
     // Past the line's right edge nothing shows; the zigzag stops there too.
     if (S.ErrorMark) Zigzag(ps.PenX, std::min(Sum(ps.PenX, width), ps.Line.Right), ps.TextBottom);
 }
@@ -538,6 +558,7 @@ TTagAction TMarkupRenderer::HandleTag(const TMarkupTag& tag, TPass& ps, TLineVal
     case TTagKind::Rotation:
         S.Angle = MarkupLeadingInt(TTagAttributes(tag.Attributes).LetterValue(u'a')).Value;
         S.Rotated = true;
+        ps.RotationStarted = false; // a new run, a baseline of its own
         break;
     case TTagKind::EndRotation:
         S.Rotated = false;
@@ -616,7 +637,7 @@ void TMarkupRenderer::DrawBullet(QStringView attributes, int x, int y, const TPa
     if (hasColor) bullet.Color = color;
     C.SetFont(bullet);
     const QString mark = S.ListLevel % 2 != 0 ? QString(QChar(0x2022)) : QStringLiteral("o");
-    C.DrawText(mark, {x, y, ps.Line.Right, ps.TextBottom}, {false, false, false});
+    C.DrawBullet(mark[0], {x, y, ps.Line.Right, ps.TextBottom});
     C.SetFont(saved);
 }
 

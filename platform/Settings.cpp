@@ -37,10 +37,16 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName) {
     } catch (const Exception&) {
         return; // a missing or unreadable file gives every default
     }
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-    // Text that is not UTF-8 was written in the 8-bit code page.
-    const bool utf8 = Utf8ToUtf32(bytes).find(U'\uFFFD') == std::u32string::npos;
-    const std::string text = utf8 ? bytes : Win1250ToUtf8(bytes);
+    // A byte-order mark (as a Windows editor writes one) tells the encoding;
+    // text without one that is not UTF-8 was written in the 8-bit code page.
+    std::string text;
+    const TTextEncoding encoding = DetectEncoding(bytes);
+    if (encoding != TTextEncoding::Ansi) {
+        text = DecodeText(bytes, encoding);
+    } else {
+        const bool utf8 = Utf8ToUtf32(bytes).find(U'\uFFFD') == std::u32string::npos;
+        text = utf8 ? bytes : Win1250ToUtf8(bytes);
+    }
 
     std::string section;
     size_t pos = 0;
@@ -68,7 +74,16 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName) {
 std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
     auto it = FValues.find(KeyOf(section, key));
     std::string value = it == FValues.end() ? def : it->second;
-    if (value.size() > kMaxSettingLength) value.resize(kMaxSettingLength);
+    // The limit counts characters; a cut falls only before a character's
+    // first byte, never inside it.
+    size_t characters = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if ((static_cast<unsigned char>(value[i]) & 0xC0) == 0x80) continue;
+        if (++characters > kMaxSettingLength) {
+            value.resize(i);
+            break;
+        }
+    }
     return value;
 }
 

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libfbclient2 firebird-dev
           firebird3.0-server-core firebird3.0-utils fonts-liberation xvfb xauth)
 if [ "${1:-run}" = test ]; then
-  packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev firebird3.0-server xdotool x11-utils)
+  packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev firebird3.0-server
+             icewm xdotool x11-utils)
 fi
 missing=()
 for p in "${packages[@]}"; do

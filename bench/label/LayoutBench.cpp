@@ -1,6 +1,7 @@
 // Lays out markup of 1, 10 and 100 KB, as the label does for auto-sizing and
 // every hit test: on the fixed-metrics canvas (the renderer alone) and on
 // the Qt canvas with the main window's font (with real text measuring).
+#include "label/Markup.h"
 #include "label/MarkupRender.h"
 #include "tests/label/FakeCanvas.h"
 
@@ -64,6 +65,21 @@ void BM_LayoutQtCanvas(benchmark::State& state) {
 
 BENCHMARK(BM_LayoutFixedMetrics)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LayoutQtCanvas)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+// Highlighting a word that occurs in every line: the time per byte stays the
+// same from 10 to 160 KB, the wrapping is linear in the text.
+void BM_HighlightEveryLine(benchmark::State& state) {
+    const QString text = Markup(static_cast<int>(state.range(0)));
+    qsizetype size = 0;
+    for (auto _ : state) {
+        const QString wrapped = WrapMatches(text, QStringLiteral("KALIMBOR"), QStringLiteral("hi"), false);
+        size = wrapped.size();
+        benchmark::DoNotOptimize(size);
+    }
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+    state.counters["grew_by"] = static_cast<double>(size - text.size());
+}
+BENCHMARK(BM_HighlightEveryLine)->Arg(10)->Arg(40)->Arg(160)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

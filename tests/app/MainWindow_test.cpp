@@ -9,7 +9,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -194,6 +197,62 @@ TEST_F(MainWindowTest, FirstSaveWithoutAFileWritesTheViewInTheCodePage) {
     EXPECT_EQ(ReadLog(), "Memo1\r\nT41703   start programu\r\nnotatka operatora \xBF");
 }
 
+// Shift+Enter in the view puts a line separator (U+2028) into its text: it is
+// a line break like any other and reaches the file as CR LF, in each encoding.
+TEST_F(MainWindowTest, LineBreaksTypedWithShiftEnterAreSavedAsCrLf) {
+    struct Case {
+        std::string file;  // as found on disk, empty for none
+        std::string saved; // after typing "a", Shift+Enter, "b" at the end, logging "x" and a save
+    };
+    const Case cases[] = {
+        {"", "Memo1a\r\nb\r\nT41703   x\r\n"},
+        {"\xEF\xBB\xBFo", "\xEF\xBB\xBFoa\r\nb\r\nT41703   x\r\n"},
+        {"\xFF\xFEo\0"s, "\xFF\xFEo\0a\0\r\0\n\0b\0\r\0\n\0T\0004\0001\0007\0000\0003\0 \0 \0 \0x\0\r\0\n\0"s},
+        {"\xFE\xFF\0o"s, "\xFE\xFF\0o\0a\0\r\0\n\0b\0\r\0\n\0T\0004\0001\0007\0000\0003\0 \0 \0 \0x\0\r\0\n"s},
+    };
+    auto type = [](QWidget* w, int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+        QApplication::sendEvent(w, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+        QApplication::sendEvent(w, &release);
+    };
+    for (const auto& c : cases) {
+        unlink(dir.File("log_2014_3.txt").c_str());
+        if (!c.file.empty()) WriteLog(c.file);
+        TForm1& f = LogForm();
+        if (!c.file.empty()) f.LoadLog();
+        f.Memo1->moveCursor(QTextCursor::End);
+        type(f.Memo1, Qt::Key_A, Qt::NoModifier, "a");
+        type(f.Memo1, Qt::Key_Return, Qt::ShiftModifier, "\r");
+        type(f.Memo1, Qt::Key_B, Qt::NoModifier, "b");
+        type(f.Memo1, Qt::Key_Return, Qt::ShiftModifier, "\r");
+        ASSERT_TRUE(f.Memo1->document()->toRawText().contains(QChar::LineSeparator))
+            << "Shift+Enter typed no line separator";
+        f.DoLogu("x"); // after a final line break: the line and CR LF
+        f.SaveLog();
+        EXPECT_EQ(ReadLog(), c.saved) << c.file;
+    }
+}
+
+TEST_F(MainWindowTest, TheViewFollowsTheNewestLineWithoutGrowingItsUndoHistory) {
+    TForm1& f = LogForm();
+    f.show();
+    QScrollBar* bar = f.Memo1->verticalScrollBar();
+    for (int i = 0; i < 200; ++i) f.DoLogu("line " + std::to_string(i));
+    QApplication::processEvents();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum()) << "the newest line is in view";
+    EXPECT_EQ(f.Memo1->document()->availableUndoSteps(), 0) << "logged lines are no edits to undo";
+
+    // What the operator types can be undone until the next line is logged.
+    f.Memo1->moveCursor(QTextCursor::End);
+    f.Memo1->insertPlainText("note");
+    EXPECT_GT(f.Memo1->document()->availableUndoSteps(), 0);
+    f.DoLogu("after the note");
+    EXPECT_EQ(f.Memo1->document()->availableUndoSteps(), 0);
+    EXPECT_TRUE(f.MemoText().ends_with("note\r\nT41703   after the note"));
+}
+
 TEST_F(MainWindowTest, AnUnreadableLogIsReportedAndNeverOverwritten) {
     const std::string name = dir.File("log_2014_3.txt");
     ASSERT_EQ(symlink("/proc/self/mem", name.c_str()), 0); // opens, but cannot be read
@@ -273,6 +332,14 @@ TEST_F(MainWindowTest, DoIkonyHidesAndTheTrayIconBringsTheWindowBack) {
     f.TrayIcon1Click();
     EXPECT_TRUE(f.isVisible());
     EXPECT_FALSE(f.isMinimized());
+}
+
+// Shown from the start, the icon docks in a tray that appears later (a panel
+// started after the program at a login).
+TEST_F(MainWindowTest, TheTrayIconIsShownFromTheStartAlsoWithoutATray) {
+    TForm1& f = Form(false);
+    EXPECT_TRUE(f.TrayIcon1->isVisible());
+    EXPECT_EQ(f.TrayIcon1->toolTip(), "ostrakel");
 }
 
 TEST_F(MainWindowTest, WithoutANotificationAreaDoIkonyMinimisesInstead) {

@@ -1,6 +1,7 @@
 // The client-library binding: loading by file name, the version rules, the
 // optional entry points, the busy mark and the process-wide registry.
 #include "db/ClientLibrary.h"
+#include "db/FIBDatabase.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -162,6 +163,30 @@ TEST(ClientLibrary, EventBlockPassesEveryName) {
     ISC_UCHAR* events = nullptr;
     ISC_UCHAR* results = nullptr;
     EXPECT_EQ(lib->isc_event_block(&events, &results, 3, "a", "bb", "cccc"), 7);
+}
+
+// The client is told the buffer's length in 16 bits: however long an answer is
+// truncated, the buffer never grows past what that length can express.
+TEST(ClientLibrary, DatabaseInfoBufferStaysWithinItsSixteenBitLength) {
+    TFIBDatabase db;
+    db.SetLibraryName(FAKEFB_V5);
+    auto setTruncated = FakeControl<void (*)(int)>(FAKEFB_V5, "fake_set_info_truncated");
+    auto requests = FakeControl<int (*)(const short**)>(FAKEFB_V5, "fake_info_requests");
+    ASSERT_NE(setTruncated, nullptr);
+    ASSERT_NE(requests, nullptr);
+    db.AdoptHandle(1); // a handle of the stand-in, dropped on close
+    setTruncated(1);
+    std::string data;
+    EXPECT_FALSE(db.DatabaseInfo(isc_info_attachment_id, data));
+    const short* lengths = nullptr;
+    const int n = requests(&lengths);
+    setTruncated(0);
+    ASSERT_GE(n, 2);
+    ASSERT_LE(n, 16) << "the request gives up once the buffer is as long as it can be";
+    for (int i = 0; i < n; ++i)
+        EXPECT_GT(lengths[i], 0) << "request " << i;
+    EXPECT_EQ(lengths[n - 1], 32767);
+    db.Close();
 }
 
 } // namespace

@@ -13,11 +13,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 using namespace ostrakel;
 using namespace ostrakel::test;
+using namespace std::string_literals;
 
 namespace {
 
@@ -539,6 +541,42 @@ TEST_F(ConnectionTest, LinksFollowTheirConnectionAndTransaction) {
     third.SetTransaction(&otherTr);
     EXPECT_EQ(third.Database(), &other);
     EXPECT_EQ(db->FIBBaseCount(), 0);
+}
+
+// The lists keep no order (a removal moves the last link into the freed
+// slot): a link that leaves while it is told must hide no other link, and a
+// link destroyed by another's handler is not told any more.
+TEST_F(ConnectionTest, EveryLinkIsToldAlsoWhenOneLeavesDuringTheNotice) {
+    db->SetDBName(CreateDatabase("a.fdb"));
+    TComponent statement(&form);
+    std::vector<std::unique_ptr<TFIBBase>> links;
+    std::vector<std::string> told;
+    for (const char* name : {"A", "B", "C", "D"}) {
+        auto& link = links.emplace_back(std::make_unique<TFIBBase>(&statement));
+        link->OnDatabaseConnected = [&told, name](TFIBBase*) { told.push_back(name + " connected"s); };
+        link->OnDatabaseDisconnecting = [&told, name](TFIBBase*) {
+            told.push_back(name + " disconnecting"s);
+        };
+        link->SetDatabase(db);
+    }
+    // A leaves the connection it hears of.
+    links[0]->OnDatabaseConnected = [&](TFIBBase* self) {
+        told.push_back("A connected");
+        self->SetDatabase(nullptr);
+    };
+    db->SetConnected(true);
+    EXPECT_EQ(told, (std::vector<std::string>{"A connected", "B connected", "C connected", "D connected"}));
+
+    // B destroys C, which has not been told yet.
+    told.clear();
+    links[1]->OnDatabaseDisconnecting = [&](TFIBBase*) {
+        told.push_back("B disconnecting");
+        links[2].reset();
+    };
+    db->SetConnected(false);
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, (std::vector<std::string>{"B disconnecting", "D disconnecting"}));
+    EXPECT_EQ(db->FIBBaseCount(), 2);
 }
 
 TEST_F(ConnectionTest, LinksOfALoadingOwnerWaitForTheirTransaction) {

@@ -30,6 +30,7 @@ public:
     using THTMLabel::THTMLabel;
     mutable std::vector<TCanvasCall> Log;
     int CharWidth = 8;
+    mutable QSize PaintDeviceSize; // of the last painting canvas
 
     std::vector<TCanvasCall> Texts() const {
         std::vector<TCanvasCall> out;
@@ -45,7 +46,8 @@ public:
     }
 
 protected:
-    std::unique_ptr<TMarkupCanvas> CreateCanvas(QPaintDevice*, QPainter*) const override {
+    std::unique_ptr<TMarkupCanvas> CreateCanvas(QPaintDevice* device, QPainter* painter) const override {
+        if (painter && device) PaintDeviceSize = QSize(device->width(), device->height());
         return std::make_unique<TFakeCanvas>(CharWidth, 12, &Log);
     }
 };
@@ -177,6 +179,26 @@ TEST_F(Label, OpaqueBackgroundBevelsAndVerticalAlignment) {
     EXPECT_EQ(calls[3].Color, clBtnHighlight);
     EXPECT_EQ(calls[5].Box, (TRect{1, 1, 98, 2}));
     EXPECT_EQ(label->Texts().at(0).Box.Left, 4);
+}
+
+// An opaque label paints through a bitmap; auto-sized to a long text it is
+// far larger than its parent, and only what shows is ever buffered.
+TEST_F(Label, AnOpaqueAutoSizedLabelBuffersOnlyWhatShows) {
+    label->SetTransparent(false);
+    label->SetColor(0x00FF00);
+    AutoSize();
+    QString lines;
+    for (int i = 0; i < 400; ++i)
+        lines += QString(1000, u'x') + QStringLiteral("<br>");
+    label->HTMLText().SetText(lines);
+    ASSERT_EQ(label->size(), QSize(8000 + 2 + 6, 400 * 12 + 6));
+
+    parent.grab();
+    EXPECT_EQ(label->PaintDeviceSize, QSize(600 - 10, 400 - 20)) << "the part inside the parent";
+    // Painted in the label's own coordinates all the same.
+    const auto fills = label->Paint();
+    ASSERT_FALSE(fills.empty());
+    EXPECT_EQ(fills[0].Box, (TRect{0, 0, 8008, 4806}));
 }
 
 TEST_F(Label, SingleBorderWidensAndHitsWhereItPaints) {

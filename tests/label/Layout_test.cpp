@@ -424,6 +424,38 @@ TEST_F(Layout, ListsBulletsAndRules) {
     EXPECT_EQ(texts[6].Box.Top, 48);
 }
 
+// The words of a rotated run follow its rotated baseline from where the run
+// starts: each begins where the text before it ends on that line.
+TEST_F(Layout, RotatedWordsFollowTheirBaseline) {
+    struct Case {
+        int angle;
+        std::vector<std::pair<int, int>> at; // where "one ", "two " and "three" start
+    };
+    const Case cases[] = {
+        {0, {{0, 112}, {32, 112}, {64, 112}}},
+        {90, {{0, 112}, {0, 80}, {0, 48}}},
+        {30, {{0, 112}, {28, 96}, {55, 80}}},
+        {180, {{0, 112}, {-32, 112}, {-64, 112}}},
+    };
+    P.Rect = {0, 100, 400, 1000};
+    for (const Case& c : cases) {
+        Run(QStringLiteral("<r a=\"%1\">one two three</r>").arg(c.angle));
+        const auto rotated = Calls(TCanvasCall::RotatedText);
+        ASSERT_EQ(rotated.size(), 3u) << c.angle;
+        for (size_t i = 0; i < rotated.size(); ++i) {
+            EXPECT_EQ(rotated[i].Angle, c.angle);
+            EXPECT_EQ(std::make_pair(rotated[i].X, rotated[i].Y), c.at[i]) << c.angle << " " << i;
+        }
+    }
+    // A run that ends and a new one start their own baselines.
+    Run("ab <r a=\"90\">c d</r> ef <r a=\"90\">g h</r>");
+    const auto rotated = Calls(TCanvasCall::RotatedText);
+    ASSERT_EQ(rotated.size(), 4u);
+    EXPECT_EQ(std::make_pair(rotated[1].X, rotated[1].Y), std::make_pair(24, 112 - 16));
+    EXPECT_EQ(std::make_pair(rotated[2].X, rotated[2].Y), std::make_pair(80, 112));
+    EXPECT_EQ(std::make_pair(rotated[3].X, rotated[3].Y), std::make_pair(80, 112 - 16));
+}
+
 TEST_F(Layout, GradientBandsAndBackgrounds) {
     TFakeCanvas c(8, 12);
     FillGradient(c, 0x000000, 0x0000FF, true, {0, 0, 10, 5}, 4);

@@ -99,6 +99,28 @@ TEST(MarkupHighlight, WrapsVisibleMatchesAroundTags) {
     EXPECT_EQ(UnwrapTag("<HI>a</hi> <Hi>b</HI>", "hi"), "a b");
 }
 
+// Letters are compared in capitals one by one, so a letter whose capital is
+// longer (ß, SS) moves no tag; matches that touch are wrapped each on its own.
+TEST(MarkupHighlight, TagsStandAroundEachMatch) {
+    struct Case {
+        const char* markup;
+        const char* what;
+        bool caseSensitive;
+        QString wrapped;
+    };
+    const Case cases[] = {
+        {"Straße Haus", "haus", false, "Straße <hi>Haus</hi>"},
+        {"<b>Maße</b> und Maße", "MASSE", false, "<b>Maße</b> und Maße"},
+        {"<b>Maße</b> und maße", "maße", false, "<hi><b>Maße</hi></b> und <hi>maße</hi>"},
+        {"ßßß <i>ab</i>", "AB", false, "ßßß <hi><i>ab</i></hi>"},
+        {"abcabc", "abc", true, "<hi>abc</hi><hi>abc</hi>"},
+        {"a<br>b", "ab", true, "<hi>a<br>b</hi>"},
+        {"x < y ab", "ab", true, "x < y <hi>ab</hi>"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(WrapMatches(c.markup, c.what, "hi", c.caseSensitive), c.wrapped) << c.markup;
+}
+
 // ---- what the markup draws ----
 
 class MarkupDrawing : public ::testing::Test {

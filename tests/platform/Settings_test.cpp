@@ -4,6 +4,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+using namespace std::string_literals;
+
 using namespace ostrakel;
 
 TEST(ParseInteger, AcceptsOneWholeSigned32BitNumber) {
@@ -67,4 +69,32 @@ TEST_F(IniFileTest, LongValuesKeepSemicolonsAndQuotesAroundAValueAreDropped) {
 TEST_F(IniFileTest, EightBitFilesAreReadInTheCodePage) {
     const TIniFile ini(Write("[sql]\nkalimbor=/dane/\xB3\xF3\x64\x9F/\n"));
     EXPECT_EQ(ini.ReadString("sql", "kalimbor", ""), "/dane/łódź/");
+}
+
+// A Windows editor saves with a byte-order mark, UTF-8 or UTF-16 in either order.
+TEST_F(IniFileTest, ByteOrderMarksAreHonoured) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"UTF-8", "\xEF\xBB\xBF[sql]\r\nkalimbor=/dane/łódź/\r\n[set]\r\nlog=1\r\n"},
+        {"UTF-16 LE", "\xFF\xFE[\0s\0q\0l\0]\0\r\0\n\0k\0a\0l\0i\0m\0b\0o\0r\0=\0/\0d\0a\0n\0e\0/\0B\1\xF3\0d\0z\1/\0"
+                      "\r\0\n\0[\0s\0e\0t\0]\0\r\0\n\0l\0o\0g\0=\0001\0\r\0\n\0"s},
+        {"UTF-16 BE", "\xFE\xFF\0[\0s\0q\0l\0]\0\r\0\n\0k\0a\0l\0i\0m\0b\0o\0r\0=\0/\0d\0a\0n\0e\0/\1B\0\xF3\0d\1z\0/"
+                      "\0\r\0\n\0[\0s\0e\0t\0]\0\r\0\n\0l\0o\0g\0=\0001\0\r\0\n"s},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const TIniFile ini(Write(bytes));
+        EXPECT_EQ(ini.ReadString("sql", "kalimbor", ""), "/dane/łódź/") << name;
+        EXPECT_TRUE(ini.ReadSwitch("set", "log")) << name;
+    }
+}
+
+// The limit counts characters: a value of Polish letters keeps 2047 of them,
+// none cut in half.
+TEST_F(IniFileTest, TheLengthLimitCountsCharacters) {
+    std::string value;
+    for (int i = 0; i < 2100; ++i) value += "ł";
+    const TIniFile ini(Write("[sql]\nkalimbor=" + value + "\n"));
+    const std::string read = ini.ReadString("sql", "kalimbor", "");
+    EXPECT_EQ(read.size(), 2047u * 2);
+    EXPECT_EQ(read, value.substr(0, 2047u * 2));
+    EXPECT_EQ(ini.ReadString("sql", "vendrel", value), value.substr(0, 2047u * 2)) << "a default is cut alike";
 }

@@ -17,6 +17,11 @@ char gSqlText[4096] = "";
 ISC_LONG gSqlCode = 0;
 const char* gLastInterpreter = "";
 void (*gCallHook)() = nullptr;
+// Database information answers "truncated" to every request while set, and
+// the buffer lengths asked for are kept.
+int gInfoTruncated = 0;
+short gInfoLengths[64];
+int gInfoRequests = 0;
 
 ISC_LONG Interpret(ISC_SCHAR* buffer, unsigned int size, const ISC_STATUS** vector) {
     const ISC_STATUS* v = *vector;
@@ -52,6 +57,14 @@ __attribute__((visibility("default"))) const char* fake_last_interpreter() {
 }
 __attribute__((visibility("default"))) void fake_set_call_hook(void (*hook)()) {
     gCallHook = hook;
+}
+__attribute__((visibility("default"))) void fake_set_info_truncated(int on) {
+    gInfoTruncated = on;
+    gInfoRequests = 0;
+}
+__attribute__((visibility("default"))) int fake_info_requests(const short** lengths) {
+    *lengths = gInfoLengths;
+    return gInfoRequests;
 }
 
 } // extern "C"
@@ -200,7 +213,12 @@ ISC_STATUS isc_drop_database(ISC_STATUS*, isc_db_handle*) {
 ISC_STATUS isc_detach_database(ISC_STATUS*, isc_db_handle*) {
     return 0;
 }
-ISC_STATUS isc_database_info(ISC_STATUS*, isc_db_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*) {
+ISC_STATUS isc_database_info(ISC_STATUS*, isc_db_handle*, short, const ISC_SCHAR*, short length,
+                             ISC_SCHAR* buffer) {
+    if (!gInfoTruncated) return 0;
+    if (gInfoRequests < 64) gInfoLengths[gInfoRequests] = length;
+    if (++gInfoRequests > 64) return 0; // a caller that never stops asking gets an empty answer
+    if (length > 0) buffer[0] = isc_info_truncated;
     return 0;
 }
 ISC_STATUS isc_start_multiple(ISC_STATUS*, isc_tr_handle*, short, void*) {
