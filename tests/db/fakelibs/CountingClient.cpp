@@ -6,11 +6,15 @@
 
 #include <dlfcn.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 long gCounts[6] = {0, 0, 0, 0, 0, 0};
 bool gDropStatementType = false;
 bool gBlankAliases = false;
+std::vector<std::string> gPrepared; // the texts prepared since the last reset
 
 // A server that names no column.
 void BlankAliases(XSQLDA* x) {
@@ -35,6 +39,12 @@ __attribute__((visibility("default"))) long counting_client_count(int which) {
 __attribute__((visibility("default"))) void counting_client_reset() {
     for (long& c : gCounts)
         c = 0;
+    gPrepared.clear();
+}
+// The i-th text prepared since the last reset, or null.
+__attribute__((visibility("default"))) const char* counting_client_prepared(int i) {
+    return i >= 0 && i < static_cast<int>(gPrepared.size()) ? gPrepared[static_cast<size_t>(i)].c_str()
+                                                            : nullptr;
 }
 // While set, the statement information answers without the statement type.
 __attribute__((visibility("default"))) void counting_client_drop_statement_type(bool drop) {
@@ -48,6 +58,7 @@ __attribute__((visibility("default"))) void counting_client_blank_aliases(bool b
 ISC_STATUS ISC_EXPORT isc_dsql_prepare(ISC_STATUS* s, isc_tr_handle* t, isc_stmt_handle* h, unsigned short l,
                                        const ISC_SCHAR* q, unsigned short d, XSQLDA* x) {
     ++gCounts[0];
+    gPrepared.emplace_back(q, l ? l : std::char_traits<char>::length(q));
     const ISC_STATUS status = Real<decltype(&isc_dsql_prepare)>("isc_dsql_prepare")(s, t, h, l, q, d, x);
     BlankAliases(x);
     return status;
