@@ -22,7 +22,15 @@ namespace ostrakel::test {
 // What the counting client library (its path in COUNTINGFB) has been asked.
 class TCallCounts {
 public:
-    enum TCall { Prepare = 0, Fetch = 1, Execute = 2, Allocate = 3, Drop = 4, CloseCursor = 5 };
+    enum TCall {
+        Prepare = 0,
+        Fetch = 1,
+        Execute = 2,
+        Allocate = 3,
+        Drop = 4,
+        CloseCursor = 5,
+        CreateBlob = 6
+    };
     explicit TCallCounts(const std::string& Library) {
         void* lib = dlopen(Library.c_str(), RTLD_NOW);
         if (!lib) throw std::runtime_error(dlerror());

@@ -11,7 +11,7 @@
 
 namespace {
 
-long gCounts[6] = {0, 0, 0, 0, 0, 0};
+long gCounts[7] = {0, 0, 0, 0, 0, 0, 0};
 bool gDropStatementType = false;
 bool gBlankAliases = false;
 std::vector<std::string> gPrepared; // the texts prepared since the last reset
@@ -32,7 +32,7 @@ template <class F> F Real(const char* name) {
 
 extern "C" {
 
-// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close.
+// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close, 6 blob created.
 __attribute__((visibility("default"))) long counting_client_count(int which) {
     return gCounts[which];
 }
@@ -78,6 +78,12 @@ ISC_STATUS ISC_EXPORT isc_dsql_execute(ISC_STATUS* s, isc_tr_handle* t, isc_stmt
 ISC_STATUS ISC_EXPORT isc_dsql_alloc_statement2(ISC_STATUS* s, isc_db_handle* db, isc_stmt_handle* h) {
     ++gCounts[3];
     return Real<decltype(&isc_dsql_alloc_statement2)>("isc_dsql_alloc_statement2")(s, db, h);
+}
+
+ISC_STATUS ISC_EXPORT isc_create_blob2(ISC_STATUS* s, isc_db_handle* db, isc_tr_handle* t, isc_blob_handle* b,
+                                       ISC_QUAD* id, short bpbLength, const ISC_SCHAR* bpb) {
+    ++gCounts[6];
+    return Real<decltype(&isc_create_blob2)>("isc_create_blob2")(s, db, t, b, id, bpbLength, bpb);
 }
 
 ISC_STATUS ISC_EXPORT isc_dsql_describe(ISC_STATUS* s, isc_stmt_handle* h, unsigned short d, XSQLDA* x) {
