@@ -246,6 +246,27 @@ TEST_F(DataSetTest, WideNumbersReadAsIntegersHalvesToEven) {
     }
 }
 
+TEST_F(DataSetTest, DatesAndTimesReadBackToTheMillisecond) {
+    Select("select cast('2024-02-29 13:45:12.345' as timestamp) ts, cast('1800-01-01 06:00:00' as timestamp) "
+           "early, cast('1858-11-17' as date) d, cast('00:00:00.1' as time) t from rdb$database");
+    ds->First();
+    struct {
+        const char* Column;
+        TFieldType Type;
+        TDateTime Value;
+    } cases[] = {
+        {"ts", ftDateTime, EncodeDateTime({2024, 2, 29, 13, 45, 12, 345})},
+        {"early", ftDateTime, EncodeDateTime({1800, 1, 1, 6, 0, 0, 0})},
+        {"d", ftDate, EncodeDate(1858, 11, 17)},
+        {"t", ftTime, EncodeTime(0, 0, 0, 100)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Column);
+        EXPECT_EQ(ds->FieldByName(c.Column).DataType(), c.Type);
+        EXPECT_EQ(DecodeDateTime(ds->FieldByName(c.Column).AsDateTime()), DecodeDateTime(c.Value));
+    }
+}
+
 TEST_F(DataSetTest, TheEndOfTheTransactionOrTheConnectionClosesIt) {
     Select("select id from kalimbor order by id");
     ds->First();
