@@ -317,6 +317,9 @@ TFIBCustomDataSet::TFIBCustomDataSet(TComponent* AOwner) : TComponent(AOwner), F
         q->SetGoToFirstRecordOnExecute(false);
         q->SetParamCheck(true);
         q->SetOptions({});
+        // The transaction's end is the data set's to handle (Transaction ending below):
+        // with poDontCloseAfterEndTransaction the rest of the rows are fetched first.
+        q->SetAutoCloseOnTransactionEnd(false);
         if (!FQSelect) FQSelect = q;
     }
     FQSelect->OnSQLChanging = [this](TFIBQuery*) { OnSelectSQLChanging(); };

@@ -531,6 +531,9 @@ XSQLDA* TFIBQuery::ChooseInput() {
 void TFIBQuery::ExecQuery() {
     FQueryRunState |= qrsInExecute;
     TOnExit done{[this] { FQueryRunState &= ~qrsInExecute; }};
+    // Every execute (a retry after a failure too) writes its pending blobs anew, once.
+    for (TFIBXSQLDA* list : {&FUserSQLParams, &FSQLParams})
+        for (int i = 0; i < list->Count(); ++i) list->Vars(i).MarkPendingBlobUnwritten();
     if (FSQLKind == skDDL) {
         ExecuteImmediate();
         return;

@@ -129,6 +129,11 @@ public:
     const std::string& ProcessedSQL() const { return FProcessedSQL; }
     const std::string& PreparedSQL();
     bool DiffParams() const { return vDiffParams; }
+    // Whether a commit or rollback of the transaction closes the open cursor
+    // (on by default; a data set turns it off for its own statements and
+    // decides itself what the end of the transaction does to its rows).
+    bool AutoCloseOnTransactionEnd() const { return FAutoCloseOnTransactionEnd; }
+    void SetAutoCloseOnTransactionEnd(bool Value) { FAutoCloseOnTransactionEnd = Value; }
     bool HaveMacros() const { return FHaveMacros; }
 
     // ---- events ----

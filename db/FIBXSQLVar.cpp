@@ -226,7 +226,7 @@ void TFIBXSQLVAR::ResetAsNew() {
     FXSQLVAR->sqllen = 0;
     ResizeData(0);
     FIndicator = -1;
-    FStreamValue.reset();
+    ReleasePendingBlob();
     FWideTempValue.reset();
     FIsDefferedSetting = false;
     FInitialized = false;
@@ -315,7 +315,7 @@ void TFIBXSQLVAR::MakeNull() {
     FXSQLVAR->sqltype |= 1;
     FXSQLVAR->sqlind = &FIndicator;
     FIndicator = -1;
-    FStreamValue.reset();
+    ReleasePendingBlob();
     FWideTempValue.reset();
     FIsDefferedSetting = false;
     FModified = true;
@@ -361,7 +361,7 @@ void TFIBXSQLVAR::ApplyData(short Type, short Len, const void* Bytes) {
     FXSQLVAR->sqltype = static_cast<short>(Type | (FXSQLVAR->sqltype & 1));
     FXSQLVAR->sqllen = Len;
     if (Len > 0 && Bytes) std::memcpy(FData.data(), Bytes, static_cast<size_t>(Len));
-    FStreamValue.reset();
+    ReleasePendingBlob();
     FWideTempValue.reset();
     FIsDefferedSetting = false;
     FModified = true;
@@ -839,7 +839,7 @@ void TFIBXSQLVAR::AllocateForDescription(bool AllowUntyped) {
     ResizeData(type == SQL_VARYING ? len + 2 : len);
     FXSQLVAR->sqlind = &FIndicator;
     FIndicator = 0;
-    FStreamValue.reset();
+    ReleasePendingBlob();
     FWideTempValue.reset();
     FIsDefferedSetting = false;
 }
@@ -869,7 +869,8 @@ void TFIBXSQLVAR::CopyValueTo(TFIBXSQLVAR& Target) {
         return;
     }
     const short type = SQLType();
-    if ((type == SQL_BLOB || type == SQL_ARRAY) && !FStreamValue && (Target.IsBlob() || Target.IsArray())) {
+    if ((type == SQL_BLOB || type == SQL_ARRAY) && (!FStreamValue || FStreamWritten) &&
+        (Target.IsBlob() || Target.IsArray())) {
         Target.SetAsQuad(AsQuad());
         return;
     }
@@ -901,7 +902,7 @@ void TFIBXSQLVAR::CopyValueTo(TFIBXSQLVAR& Target) {
 }
 
 void TFIBXSQLVAR::WritePendingBlob() {
-    if (!FStreamValue) return;
+    if (!FStreamValue || FStreamWritten) return;
     TFIBQuery* q = Query();
     if (!q || !q->Database() || !q->Transaction()) RaiseClientError(fibeBlobCannotBeWritten);
     q->StartTransactionIfAsked();
@@ -927,6 +928,7 @@ void TFIBXSQLVAR::WritePendingBlob() {
     }
     q->Call(lib.isc_close_blob(StatusVector(), &blob), true);
     std::memcpy(FData.data(), &id, sizeof id);
+    FStreamWritten = true;
 }
 
 // ---------------------------------------------------------------- TFIBXSQLDA

@@ -123,8 +123,13 @@ public:
     void ForgetServerDescription() { FSrvSQLType = FSrvSQLScale = FSrvSQLSubType = FSrvSQLLen = 0; }
     bool HasPendingBlob() const { return FStreamValue.has_value(); }
     // Writes the pending blob buffer into a new blob; its id becomes the value.
+    // Once per execute: a second call writes nothing until MarkPendingBlobUnwritten.
     void WritePendingBlob();
-    void ReleasePendingBlob() { FStreamValue.reset(); }
+    void MarkPendingBlobUnwritten() { FStreamWritten = false; }
+    void ReleasePendingBlob() {
+        FStreamValue.reset();
+        FStreamWritten = false;
+    }
     bool IsDeferred() const { return FIsDefferedSetting; }
     // Encodes a deferred text now that the server's description is known.
     void CompleteDeferred();
@@ -177,6 +182,7 @@ private:
     std::optional<std::string> FWideTempValue;
     bool FIsDefferedSetting = false;
     std::optional<std::string> FStreamValue;
+    bool FStreamWritten = false; // the buffer is already the blob whose id the entry holds
 };
 
 // The list of parameters or of result columns of one statement, around one

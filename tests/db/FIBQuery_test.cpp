@@ -32,6 +32,8 @@ const std::vector<std::string> kReports = {
     "insert into raporth values (4, null, 7)",
     "create table W (ID integer not null primary key, T varchar(10))",
     "insert into W values (1, 'one')",
+    "create table B (ID integer not null primary key, K integer, TXT blob sub_type text)",
+    "insert into B values (1, null, null)",
 };
 
 // What an action raised: the kind of error, its code and its text.
@@ -337,6 +339,46 @@ TEST_F(QueryTest, ALostConnectionRaisesTheLayersErrorAtTheNextExecute) {
     EXPECT_FALSE(db->Connected());
     EXPECT_FALSE(q->Prepared());
     EXPECT_EQ(q->Handle(), 0u);
+}
+
+TEST_F(QueryTest, ABlobValueIsWrittenOnceWhicheverListGoesToTheServer) {
+    struct {
+        const char* Sql;
+        bool KeyNull; // rewritten to IS NULL: the server's list differs from the caller's
+        size_t Length;
+    } cases[] = {
+        {"update B set TXT = :b where ID = :k", false, 40000},
+        {"update B set TXT = :b where K = :k", true, 50000},
+        {"update B set TXT = :b where K = :k", true, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Sql);
+        SetText(*q, c.Sql);
+        q->ParamByName("b").SetAsString(std::string(c.Length, 'b'));
+        if (c.KeyNull)
+            q->ParamByName("k").SetIsNull(true);
+        else
+            q->ParamByName("k").SetAsInteger(1);
+        counts.Reset();
+        q->ExecQuery();
+        EXPECT_EQ(q->DiffParams(), c.KeyNull);
+        EXPECT_EQ(counts[TCallCounts::CreateBlob], 1);
+        tr->Commit();
+        EXPECT_EQ(other->QueryInt("select char_length(TXT) from B where ID = 1"),
+                  static_cast<int64_t>(c.Length));
+        tr->StartTransaction();
+    }
+}
+
+TEST_F(QueryTest, DefinitionsRunImmediately) {
+    SetText(*q, "create table NEWT (A integer)");
+    EXPECT_EQ(q->SQLKind(), skDDL);
+    counts.Reset();
+    q->ExecQuery();
+    EXPECT_EQ(counts[TCallCounts::Prepare], 0);
+    EXPECT_EQ(q->Handle(), 0u);
+    tr->Commit();
+    EXPECT_EQ(other->QueryInt("select count(*) from rdb$relations where rdb$relation_name = 'NEWT'"), 1);
 }
 
 TEST_F(QueryTest, TheErrorHandlerFailsAbortsOrRetries) {

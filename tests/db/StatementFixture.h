@@ -22,7 +22,15 @@ namespace ostrakel::test {
 // What the counting client library (its path in COUNTINGFB) has been asked.
 class TCallCounts {
 public:
-    enum TCall { Prepare = 0, Fetch = 1, Execute = 2, Allocate = 3, Drop = 4, CloseCursor = 5 };
+    enum TCall {
+        Prepare = 0,
+        Fetch = 1,
+        Execute = 2,
+        Allocate = 3,
+        Drop = 4,
+        CloseCursor = 5,
+        CreateBlob = 6
+    };
     explicit TCallCounts(const std::string& Library) {
         void* lib = dlopen(Library.c_str(), RTLD_NOW);
         if (!lib) throw std::runtime_error(dlerror());
@@ -30,7 +38,8 @@ public:
         FReset = reinterpret_cast<void (*)()>(dlsym(lib, "counting_client_reset"));
         FDropType = reinterpret_cast<void (*)(bool)>(dlsym(lib, "counting_client_drop_statement_type"));
         FBlankAliases = reinterpret_cast<void (*)(bool)>(dlsym(lib, "counting_client_blank_aliases"));
-        if (!FCount || !FReset || !FDropType || !FBlankAliases)
+        FPrepared = reinterpret_cast<const char* (*)(int)>(dlsym(lib, "counting_client_prepared"));
+        if (!FCount || !FReset || !FDropType || !FBlankAliases || !FPrepared)
             throw std::runtime_error("not the counting client");
     }
     long operator[](TCall Call) const { return FCount(Call); }
@@ -39,23 +48,31 @@ public:
     void DropStatementType(bool Drop) const { FDropType(Drop); }
     // While set, the server describes columns without their aliases.
     void BlankAliases(bool Blank) const { FBlankAliases(Blank); }
+    // The texts prepared since the last reset.
+    std::vector<std::string> Prepared() const {
+        std::vector<std::string> texts;
+        for (int i = 0; const char* t = FPrepared(i); ++i)
+            texts.emplace_back(t);
+        return texts;
+    }
 
 private:
     long (*FCount)(int) = nullptr;
     void (*FReset)() = nullptr;
     void (*FDropType)(bool) = nullptr;
     void (*FBlankAliases)(bool) = nullptr;
+    const char* (*FPrepared)(int) = nullptr;
 };
 
 class TStatementTest : public ::testing::Test {
 protected:
     TStatementTest() { form.SetName("Form1"); }
 
-    // Creates the database with the statements and connects to it, as the
-    // main window's connection does (SQLDialect 3, WIN1250 unless told).
-    void Connect(const std::vector<std::string>& Sql, const std::string& CharSet = "WIN1250",
-                 const std::string& Library = "", int DatabaseDialect = 3) {
-        path = dbs.Create("t.fdb", DatabaseDialect, Sql);
+    // Creates the database with the statements and a connection to it as the
+    // main window's (SQLDialect 3, WIN1250 unless told), not yet connected.
+    void Build(const std::vector<std::string>& Sql, const std::string& CharSet = "WIN1250",
+               const std::string& Library = "", int DatabaseDialect = 3) {
+        path = dbs.Create("t" + std::to_string(++FDatabases) + ".fdb", DatabaseDialect, Sql);
         form.BeginLoading();
         db = form.Create<TpFIBDatabase>();
         db->SetName("pFIBDatabaseReports");
@@ -68,6 +85,11 @@ protected:
         tr->SetDefaultDatabase(db);
         form.EndLoading();
         db->SetDBName(path);
+    }
+    // The same, connected.
+    void Connect(const std::vector<std::string>& Sql, const std::string& CharSet = "WIN1250",
+                 const std::string& Library = "", int DatabaseDialect = 3) {
+        Build(Sql, CharSet, Library, DatabaseDialect);
         db->SetConnected(true);
     }
 
@@ -92,6 +114,9 @@ protected:
     TComponent form;
     TpFIBDatabase* db = nullptr;
     TpFIBTransaction* tr = nullptr;
+
+private:
+    int FDatabases = 0;
 };
 
 } // namespace ostrakel::test

@@ -6,11 +6,15 @@
 
 #include <dlfcn.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
-long gCounts[6] = {0, 0, 0, 0, 0, 0};
+long gCounts[7] = {0, 0, 0, 0, 0, 0, 0};
 bool gDropStatementType = false;
 bool gBlankAliases = false;
+std::vector<std::string> gPrepared; // the texts prepared since the last reset
 
 // A server that names no column.
 void BlankAliases(XSQLDA* x) {
@@ -28,13 +32,19 @@ template <class F> F Real(const char* name) {
 
 extern "C" {
 
-// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close.
+// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close, 6 blob created.
 __attribute__((visibility("default"))) long counting_client_count(int which) {
     return gCounts[which];
 }
 __attribute__((visibility("default"))) void counting_client_reset() {
     for (long& c : gCounts)
         c = 0;
+    gPrepared.clear();
+}
+// The i-th text prepared since the last reset, or null.
+__attribute__((visibility("default"))) const char* counting_client_prepared(int i) {
+    return i >= 0 && i < static_cast<int>(gPrepared.size()) ? gPrepared[static_cast<size_t>(i)].c_str()
+                                                            : nullptr;
 }
 // While set, the statement information answers without the statement type.
 __attribute__((visibility("default"))) void counting_client_drop_statement_type(bool drop) {
@@ -48,6 +58,7 @@ __attribute__((visibility("default"))) void counting_client_blank_aliases(bool b
 ISC_STATUS ISC_EXPORT isc_dsql_prepare(ISC_STATUS* s, isc_tr_handle* t, isc_stmt_handle* h, unsigned short l,
                                        const ISC_SCHAR* q, unsigned short d, XSQLDA* x) {
     ++gCounts[0];
+    gPrepared.emplace_back(q, l ? l : std::char_traits<char>::length(q));
     const ISC_STATUS status = Real<decltype(&isc_dsql_prepare)>("isc_dsql_prepare")(s, t, h, l, q, d, x);
     BlankAliases(x);
     return status;
@@ -67,6 +78,12 @@ ISC_STATUS ISC_EXPORT isc_dsql_execute(ISC_STATUS* s, isc_tr_handle* t, isc_stmt
 ISC_STATUS ISC_EXPORT isc_dsql_alloc_statement2(ISC_STATUS* s, isc_db_handle* db, isc_stmt_handle* h) {
     ++gCounts[3];
     return Real<decltype(&isc_dsql_alloc_statement2)>("isc_dsql_alloc_statement2")(s, db, h);
+}
+
+ISC_STATUS ISC_EXPORT isc_create_blob2(ISC_STATUS* s, isc_db_handle* db, isc_tr_handle* t, isc_blob_handle* b,
+                                       ISC_QUAD* id, short bpbLength, const ISC_SCHAR* bpb) {
+    ++gCounts[6];
+    return Real<decltype(&isc_create_blob2)>("isc_create_blob2")(s, db, t, b, id, bpbLength, bpb);
 }
 
 ISC_STATUS ISC_EXPORT isc_dsql_describe(ISC_STATUS* s, isc_stmt_handle* h, unsigned short d, XSQLDA* x) {
