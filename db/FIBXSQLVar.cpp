@@ -261,37 +261,33 @@ std::string TFIBXSQLVAR::AliasName() const {
     return Win1250ToUtf8(std::string_view(FXSQLVAR->aliasname, static_cast<size_t>(std::max<short>(FXSQLVAR->aliasname_length, 0))));
 }
 
+const TFIBXSQLVAR* TFIBXSQLVAR::ServerDescription() const {
+    if (FSrvSQLType) return this;
+    TFIBQuery* q = Query();
+    if (&q->ServerParams() == FParent) return nullptr;
+    const TFIBXSQLVAR* s = q->ServerParams().ByName(FQuoted ? "\"" + FName + "\"" : FName);
+    return s && s->FSrvSQLType ? s : nullptr;
+}
+
 short TFIBXSQLVAR::GetServerSQLType() const {
     if (!IsParam()) return SQLType();
-    TFIBQuery* q = Query();
-    if (!q || !q->Prepared()) return 0;
-    if (FSrvSQLType) return FSrvSQLType;
-    if (&q->ServerParams() != FParent)
-        if (TFIBXSQLVAR* s = q->ServerParams().ByName(FQuoted ? "\"" + FName + "\"" : FName); s && s->FSrvSQLType)
-            return s->FSrvSQLType;
-    return SQLType();
+    if (!Query() || !Query()->Prepared()) return 0;
+    const TFIBXSQLVAR* s = ServerDescription();
+    return s ? s->FSrvSQLType : SQLType();
 }
 
 short TFIBXSQLVAR::GetServerSQLSubType() const {
     if (!IsParam()) return SQLSubtype();
-    TFIBQuery* q = Query();
-    if (!q || !q->Prepared()) return 0;
-    if (FSrvSQLType) return FSrvSQLSubType;
-    if (&q->ServerParams() != FParent)
-        if (TFIBXSQLVAR* s = q->ServerParams().ByName(FQuoted ? "\"" + FName + "\"" : FName); s && s->FSrvSQLType)
-            return s->FSrvSQLSubType;
-    return SQLSubtype();
+    if (!Query() || !Query()->Prepared()) return 0;
+    const TFIBXSQLVAR* s = ServerDescription();
+    return s ? s->FSrvSQLSubType : SQLSubtype();
 }
 
 short TFIBXSQLVAR::GetServerSQLScale() const {
     if (!IsParam()) return Scale();
-    TFIBQuery* q = Query();
-    if (!q || !q->Prepared()) return 0;
-    if (FSrvSQLType) return FSrvSQLScale;
-    if (&q->ServerParams() != FParent)
-        if (TFIBXSQLVAR* s = q->ServerParams().ByName(FQuoted ? "\"" + FName + "\"" : FName); s && s->FSrvSQLType)
-            return s->FSrvSQLScale;
-    return Scale();
+    if (!Query() || !Query()->Prepared()) return 0;
+    const TFIBXSQLVAR* s = ServerDescription();
+    return s ? s->FSrvSQLScale : Scale();
 }
 
 // ---- NULL

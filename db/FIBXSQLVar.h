@@ -146,6 +146,9 @@ private:
     friend class TFIBXSQLDA;
 
     TFIBQuery* Query() const;
+    // The entry whose remembered server description applies: this one, or the
+    // server list's entry of the same name; null when neither has one.
+    const TFIBXSQLVAR* ServerDescription() const;
     TFIBXSQLDA& List() const { return *FParent; }
     void Bind(XSQLVAR* Var);
     void Detach();
