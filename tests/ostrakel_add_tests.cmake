@@ -5,6 +5,10 @@
 function(ostrakel_add_test)
   cmake_parse_arguments(T "QT;OWNMAIN" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
+  if(OSTRAKEL_SANITIZE)
+    # The engine's own leaks are not the program's (tests/db/LsanSuppressions.cpp).
+    target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/db/LsanSuppressions.cpp)
+  endif()
   if(T_QT)
     target_link_libraries(${T_NAME} PRIVATE test_support ${T_LIBS} test_qt_main)
   elseif(T_OWNMAIN)
