@@ -40,6 +40,16 @@ constexpr const char* kWalkMoulds =
 constexpr const char* kSumShots = "select  sum (r.d_l) as scykli from raporth R where r.toolid =:tid";
 constexpr const char* kWriteCounter1 = "UPDATE kalimbor set counter=:counter, counttch=:counttch  ";
 constexpr const char* kWriteCounter2 = "WHERE id = :id";
+// The bulk pass (the "zbiorczo" switch): every tool's sum at once, and the
+// writes of one transaction, each in a savepoint of its own.
+constexpr const char* kAllSums = "select r.toolid, sum(r.d_l) as scykli from raporth R group by r.toolid";
+constexpr const char* kSavepoint = "SAVEPOINT OSTRAKEL_WRITE";
+constexpr const char* kRollbackToSavepoint = "ROLLBACK TO SAVEPOINT OSTRAKEL_WRITE";
+// An index whose first column is toolid lets each sum read only its tool's reports.
+constexpr const char* kToolIdIndexed =
+    "select count(*) from rdb$indices i join rdb$index_segments s on s.rdb$index_name = i.rdb$index_name "
+    "where i.rdb$relation_name = 'RAPORTH' and s.rdb$field_position = 0 and s.rdb$field_name = 'TOOLID' "
+    "and coalesce(i.rdb$index_inactive, 0) = 0";
 constexpr const char* kAddHistoryRow =
     "Insert into KALIMBOR_LICZNIKI (id_f,stan,ostan,opis,id_p,lm   ) Values ( :id_f,:stan,:ostan,:opis,:id_p,:lm )";
 
@@ -151,6 +161,9 @@ void TForm1::CreateMembers() {
     };
     pFIBQueryReports = designQuery("pFIBQueryReports", pFIBDatabaseReports, pFIBTransaction2);
     pFIBQueryMoulds = designQuery("pFIBQueryMoulds", pFIBDatabaseMoulds, pFIBTransaction3);
+    pFIBQueryBulk[0] = designQuery("pFIBQueryBulkCounter", pFIBDatabaseMoulds, pFIBTransaction3);
+    pFIBQueryBulk[1] = designQuery("pFIBQueryBulkHistory", pFIBDatabaseMoulds, pFIBTransaction3);
+    pFIBQuerySavepoint = designQuery("pFIBQuerySavepoint", pFIBDatabaseMoulds, pFIBTransaction3);
 
     setObjectName("Form1");
     setWindowTitle("Ostrakel");
@@ -261,6 +274,8 @@ void TForm1::FormCreate() {
     if (add_hist) description += "Załączone raportowanie w histori zmian liczników programu kalimbor<br>";
     loguj = ini.ReadSwitch("set", "log");
     if (loguj) description += "Załączony log operacji <br>";
+    zbiorczo = ini.ReadSwitch("set", "zbiorczo");
+    if (zbiorczo) description += "Załączona aktualizacja zbiorcza: jedna suma raportów, jedna transakcja zapisu<br>";
     SetDescriptionText(description);
 
     if (!ConnectDatabases()) return;
@@ -395,21 +410,34 @@ void TForm1::FireUpdate() {
     moulds.SelectSQL().Clear();
     moulds.SelectSQL().Add(kWalkMoulds);
     moulds.Open();
-    moulds.First();
-    while (!moulds.Eof()) {
-        const std::string name = moulds.FieldByName("nazwa").AsString() + "[" + moulds.FieldByName("kod1").AsString() + "]";
-        DoLogu("Sprawdzenie kalimbor: " + name);
-        const int32_t toolId = moulds.FieldByName("id_vendrel").AsInteger();
-        FMouldId = moulds.FieldByName("id").AsInteger();
-        FOldCounter = moulds.FieldByName("counter").AsInteger();
-        FNewCounter = SumShots(toolId);
-        if (FOldCounter != FNewCounter) {
-            WriteCounter(FMouldId, FNewCounter);
-            if (add_hist) AddHistoryRow();
-            DoLogu("  Zaktualizowano licznik kalimbor :" + name + "  stan: " + std::to_string(FNewCounter));
+    if (zbiorczo) ReadAllSums();
+    try {
+        moulds.First();
+        while (!moulds.Eof()) {
+            const std::string name =
+                moulds.FieldByName("nazwa").AsString() + "[" + moulds.FieldByName("kod1").AsString() + "]";
+            DoLogu("Sprawdzenie kalimbor: " + name);
+            const int32_t toolId = moulds.FieldByName("id_vendrel").AsInteger();
+            FMouldId = moulds.FieldByName("id").AsInteger();
+            FOldCounter = moulds.FieldByName("counter").AsInteger();
+            FNewCounter = zbiorczo ? FAllSums.contains(toolId) ? FAllSums[toolId] : 0 : SumShots(toolId);
+            if (FOldCounter != FNewCounter) {
+                WriteCounter(FMouldId, FNewCounter);
+                if (add_hist) AddHistoryRow();
+                DoLogu("  Zaktualizowano licznik kalimbor :" + name + "  stan: " + std::to_string(FNewCounter));
+            }
+            moulds.Next();
         }
-        moulds.Next();
+    } catch (...) {
+        // What the walk wrote before it stopped stays written, as in a pass
+        // that commits every write; the walk's own error is the one to show.
+        if (zbiorczo && pFIBTransaction3->Active()) try {
+                pFIBTransaction3->Commit();
+            } catch (const std::exception&) {
+            }
+        throw;
     }
+    if (zbiorczo && pFIBTransaction3->Active()) pFIBTransaction3->Commit();
     SaveLog();
 }
 
@@ -425,14 +453,39 @@ int32_t TForm1::SumShots(int32_t toolId) {
     return pFIBQueryReports->FieldByName("scykli").AsInteger();
 }
 
-void TForm1::RunWrite(const std::function<void()>& prepareStatement) {
+void TForm1::ReadAllSums() {
+    TFIBTransaction* tr = pFIBQueryReports->Transaction();
+    if (tr->Active()) tr->SetActive(false);
+    tr->StartTransaction();
+    pFIBQueryReports->SQL().Clear();
+    pFIBQueryReports->SQL().Add(kAllSums);
+    pFIBQueryReports->ExecQuery();
+    FAllSums.clear();
+    for (; !pFIBQueryReports->Eof(); pFIBQueryReports->Next()) {
+        const TFIBXSQLVAR& tool = pFIBQueryReports->FieldByName("toolid");
+        // The same reading as one mould's sum: the low 32 bits of the truncated value.
+        if (!tool.IsNull()) FAllSums[tool.AsInteger()] = pFIBQueryReports->FieldByName("scykli").AsInteger();
+    }
+}
+
+bool TForm1::ReportsToolIdIndexed() {
+    const TFIBVariant n = pFIBDatabaseReports->QueryValue(kToolIdIndexed, 0);
+    return VarToText(n) != "0";
+}
+
+void TForm1::RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
+    if (zbiorczo) {
+        RunWriteInSavepoint(lines, setParams);
+        return;
+    }
     try {
         if (tr->Active()) tr->SetActive(false);
         tr->StartTransaction();
         pFIBQueryMoulds->Close();
         pFIBQueryMoulds->SQL().Clear();
-        prepareStatement();
+        for (const char* line : lines) pFIBQueryMoulds->SQL().Add(line);
+        setParams(*pFIBQueryMoulds);
         pFIBQueryMoulds->ExecQuery();
         tr->Commit();
     } catch (const std::exception&) {
@@ -444,25 +497,46 @@ void TForm1::RunWrite(const std::function<void()>& prepareStatement) {
     }
 }
 
+void TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
+                                 const std::function<void(TFIBQuery&)>& setParams) {
+    TFIBTransaction* tr = pFIBTransaction3;
+    // One statement per text for the whole pass, prepared once.
+    TFIBQuery& q = *pFIBQueryBulk[*lines.begin() == std::string_view(kWriteCounter1) ? 0 : 1];
+    if (q.SQL().Count() == 0) {
+        for (const char* line : lines) q.SQL().Add(line);
+    }
+    if (!tr->Active()) tr->StartTransaction();
+    auto savepoint = [this](const char* text) {
+        pFIBQuerySavepoint->SQL().Clear();
+        pFIBQuerySavepoint->SQL().Add(text);
+        pFIBQuerySavepoint->ExecuteImmediate();
+    };
+    savepoint(kSavepoint);
+    try {
+        setParams(q);
+        q.ExecQuery();
+    } catch (const std::exception&) {
+        // Undone back to its savepoint and swallowed, as a write of its own would be.
+        savepoint(kRollbackToSavepoint);
+    }
+}
+
 void TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
-    RunWrite([&] {
-        pFIBQueryMoulds->SQL().Add(kWriteCounter1);
-        pFIBQueryMoulds->SQL().Add(kWriteCounter2);
-        pFIBQueryMoulds->ParamByName("id").SetAsInteger(mouldId);
-        pFIBQueryMoulds->ParamByName("counter").SetAsInteger(counter);
-        pFIBQueryMoulds->ParamByName("counttch").SetAsDateTime(FEnv.Clock->Now());
+    RunWrite({kWriteCounter1, kWriteCounter2}, [&](TFIBQuery& q) {
+        q.ParamByName("id").SetAsInteger(mouldId);
+        q.ParamByName("counter").SetAsInteger(counter);
+        q.ParamByName("counttch").SetAsDateTime(FEnv.Clock->Now());
     });
 }
 
 void TForm1::AddHistoryRow() {
-    RunWrite([&] {
-        pFIBQueryMoulds->SQL().Add(kAddHistoryRow);
-        pFIBQueryMoulds->ParamByName("id_f").SetAsInteger(FMouldId);
-        pFIBQueryMoulds->ParamByName("stan").SetAsInteger(FNewCounter);
-        pFIBQueryMoulds->ParamByName("ostan").SetAsInteger(FOldCounter);
-        pFIBQueryMoulds->ParamByName("id_p").SetAsInteger(-1);
-        pFIBQueryMoulds->ParamByName("lm").SetAsInteger(0);
-        pFIBQueryMoulds->ParamByName("opis").SetAsString("Raport Vendrel");
+    RunWrite({kAddHistoryRow}, [&](TFIBQuery& q) {
+        q.ParamByName("id_f").SetAsInteger(FMouldId);
+        q.ParamByName("stan").SetAsInteger(FNewCounter);
+        q.ParamByName("ostan").SetAsInteger(FOldCounter);
+        q.ParamByName("id_p").SetAsInteger(-1);
+        q.ParamByName("lm").SetAsInteger(0);
+        q.ParamByName("opis").SetAsString("Raport Vendrel");
     });
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -28,6 +29,7 @@ class TpFIBDatabase;
 class TpFIBTransaction;
 class TpFIBDataSet;
 class TpFIBQuery;
+class TFIBQuery;
 
 // What the window takes from its surroundings; every member has a default
 // that is the real thing, and tests replace what they need.
@@ -77,12 +79,18 @@ public:
     TpFIBDataSet* pFIBDataSetMoulds = nullptr;
     TpFIBQuery* pFIBQueryReports = nullptr;
     TpFIBQuery* pFIBQueryMoulds = nullptr;
+    // The bulk pass's statements on transaction 3: the counter, the history
+    // row, and the savepoints around each.
+    TpFIBQuery* pFIBQueryBulk[2] = {nullptr, nullptr};
+    TpFIBQuery* pFIBQuerySavepoint = nullptr;
 
     // State settled at start-up.
     std::string kalimborbase;
     std::string vendrelbase;
     std::string mylogfile;
     bool add_hist = false;
+    // The bulk pass: all sums in one statement, all writes in one transaction.
+    bool zbiorczo = false;
     bool loguj = false;
     bool f_blokady = false;
     uint16_t godzina = 0;
@@ -105,6 +113,8 @@ public:
     void WriteCounter(int32_t mouldId, int32_t counter);
     // The history row of the current mould; a failure is rolled back and swallowed.
     void AddHistoryRow();
+    // Whether the reports table has an active index whose first column is toolid.
+    bool ReportsToolIdIndexed();
 
     // Event handlers; each runs inside the error box guard.
     void Button1Click();
@@ -146,8 +156,14 @@ private:
     void SetDescriptionText(const std::string& markup);
     void ProcessPendingEvents();
 
-    // Runs one write of the pass in its own transaction of pFIBTransaction3.
-    void RunWrite(const std::function<void()>& prepareStatement);
+    // Runs one write of the pass in its own transaction of pFIBTransaction3
+    // (in the bulk pass: in a savepoint of the pass's one transaction).
+    void RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams);
+    void RunWriteInSavepoint(std::initializer_list<const char*> lines,
+                             const std::function<void(TFIBQuery&)>& setParams);
+    // The bulk pass's sums of every tool, read before the walk.
+    void ReadAllSums();
+    std::unordered_map<int32_t, int32_t> FAllSums;
 
     // The mould whose turn it is in the pass: its id, old counter and new sum.
     int32_t FMouldId = 0;

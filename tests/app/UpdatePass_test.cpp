@@ -53,10 +53,10 @@ protected:
         reports->Execute("insert into raporth (toolid, d_l) values (" + std::to_string(tool) + ", " + cycles + ")");
     }
 
-    TForm1& Start(bool historia = true) {
+    TForm1& Start(bool historia = true, bool zbiorczo = false) {
         std::ofstream(dir.File("setup.ini"), std::ios::binary)
             << "[sql]\nkalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n[set]\ngodzina=3\nhistoria="
-            << (historia ? 1 : 0) << "\nlog=1\n";
+            << (historia ? 1 : 0) << "\nlog=1\n" << (zbiorczo ? "zbiorczo=1\n" : "");
         form = std::make_unique<TForm1>(TestFormEnvironment(dir.Path(), clock, dialogs, kT));
         EXPECT_TRUE(dialogs.Shown.empty()) << dialogs.Shown.front().Text;
         return *form;
@@ -85,12 +85,13 @@ protected:
     std::unique_ptr<TForm1> form;
 };
 
-struct TLogCase {
-    TTextEncoding Encoding;
-    std::string ExistingFile; // what the month's log holds before start-up
-};
+// The pass as the Parts give it (false) and the bulk pass (true) leave the
+// same databases and the same log: the same checks hold for both.
+class UpdatePassModesTest : public UpdatePassTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(BothPasses, UpdatePassModesTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Bulk" : "OneByOne"; });
 
-TEST_F(UpdatePassTest, EveryEdgeCaseOfOnePassInTheDatabasesAndTheLog) {
+TEST_P(UpdatePassModesTest, EveryEdgeCaseOfOnePassInTheDatabasesAndTheLog) {
     Mould(1, "'Forma Łódź'", "'K-1'", "5", "1", "10");       // a tool without reports: set to 0
     Mould(2, "'Równa'", "'K-2'", "30", "1", "20");          // equal: only its check line
     Mould(3, "'Tryb 0'", "'K-3'", "1", "0", "20");          // not counted
@@ -109,7 +110,8 @@ TEST_F(UpdatePassTest, EveryEdgeCaseOfOnePassInTheDatabasesAndTheLog) {
     // 5000000000 (the decimals cut off) keeps its low 32 bits.
     const int32_t big = static_cast<int32_t>(5000000000LL - 4294967296LL);
 
-    Start();
+    Start(true, GetParam());
+    EXPECT_EQ(form->Description().find("zbiorcza") != std::string::npos, GetParam());
     ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
 
     const std::vector<std::pair<int, int64_t>> counters = {{1, 0}, {2, 30}, {3, 1}, {4, 1}, {5, 1}, {6, 1},
@@ -174,11 +176,11 @@ TEST_F(UpdatePassTest, AnEmptyWalkLogsNothingAndStillSaves) {
     EXPECT_EQ(ReadAllBytes(LogFile()), Log({}));
 }
 
-TEST_F(UpdatePassTest, ALockedRowKeepsItsCounterGetsItsHistoryAndIsWrittenNextTime) {
+TEST_P(UpdatePassModesTest, ALockedRowKeepsItsCounterGetsItsHistoryAndIsWrittenNextTime) {
     Mould(1, "'Zablokowana'", "'Z'", "5", "1", "10");
     Mould(2, "'Wolna'", "'W'", "5", "1", "10");
     Report(10, "9");
-    Start();
+    Start(true, GetParam());
 
     // A second attachment holds a change of mould 1 open.
     TComponent owner;
