@@ -1,0 +1,379 @@
+// ostrakel_pass_bench: the update pass through the main window against the
+// same statements written directly on the client API, over fresh copies of
+// the same two embedded databases, with forced writes off and on; the pass's
+// memory over five passes in one process; the start-up time to the window.
+#include "app/Unit1.h"
+#include "bench/pass/ApiPass.h"
+#include "bench/pass/BenchData.h"
+#include "bench/pass/ProcessMemory.h"
+#include "bench/pass/Startup.h"
+#include "db/FIBDataSet.h"
+#include "db/FIBDatabase.h"
+#include "db/FIBQuery.h"
+#include "platform/TimerService.h"
+#include "platform/qt/QtPlatform.h"
+
+#include <QApplication>
+
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace ostrakel;
+using namespace ostrakel::bench;
+
+namespace {
+
+struct TOptions {
+    TDataShape Shape;
+    int Rounds = 3;
+    int StartupRuns = 5;
+    std::vector<bool> ForcedWrites{false, true};
+    bool Log = true;
+    std::string Dir; // empty: a temporary directory, removed at the end
+};
+
+void Usage() {
+    std::printf(
+        "usage: ostrakel_pass_bench [--moulds N] [--reports R] [--rounds K] [--no-index]\n"
+        "                           [--forced-writes on|off] [--no-log] [--startup-runs S] [--dir DIR]\n"
+        "  --moulds N        moulds in the mould database (10000)\n"
+        "  --reports R       reports in the reports database (1000000)\n"
+        "  --rounds K        passes of each kind per configuration (3); 0 skips the passes\n"
+        "  --no-index        no index on raporth.toolid\n"
+        "  --forced-writes X only this configuration (both: off, then on)\n"
+        "  --no-log          the window's log switched off (log=0 in setup.ini)\n"
+        "  --startup-runs S  processes timed to the shown window (5); 0 skips\n"
+        "  --dir DIR         where the databases go (a temporary directory)\n");
+}
+
+bool ParseOptions(int argc, char** argv, TOptions& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto number = [&](int& target) {
+            if (i + 1 >= argc) return false;
+            char* end = nullptr;
+            const long v = std::strtol(argv[++i], &end, 10);
+            if (*end || v < 0 || v > 100000000) return false;
+            target = static_cast<int>(v);
+            return true;
+        };
+        bool ok = true;
+        if (a == "--moulds")
+            ok = number(o.Shape.Moulds) && o.Shape.Moulds > 0;
+        else if (a == "--reports")
+            ok = number(o.Shape.Reports);
+        else if (a == "--rounds")
+            ok = number(o.Rounds);
+        else if (a == "--startup-runs")
+            ok = number(o.StartupRuns);
+        else if (a == "--no-index")
+            o.Shape.Index = false;
+        else if (a == "--no-log")
+            o.Log = false;
+        else if (a == "--forced-writes" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            if (v == "on" || v == "off")
+                o.ForcedWrites = {v == "on"};
+            else
+                ok = false;
+        } else if (a == "--dir" && i + 1 < argc)
+            o.Dir = argv[++i];
+        else
+            ok = false;
+        if (!ok) return false;
+    }
+    return true;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+class TRecordingDialogs : public IDialogs {
+public:
+    void ShowMessage(const std::string&, const std::string& text) override { Shown.push_back(text); }
+    void ShowError(const std::string&, const std::string& text) override { Shown.push_back(text); }
+    std::vector<std::string> Shown;
+};
+
+// The main window over the pair in dir, started as the program starts it:
+// setup.ini beside it, history and log on, both databases connected.
+class TLayerProgram {
+public:
+    TLayerProgram(const std::string& dir, bool log) {
+        std::ofstream(dir + "/setup.ini", std::ios::binary)
+            << "[sql]\nkalimbor=" << dir << "/\nvendrel=" << dir
+            << "/\n[set]\ngodzina=3\nhistoria=1\nlog=" << (log ? 1 : 0) << "\n";
+        TFormEnvironment env;
+        env.ProgramDir = dir + "/";
+        env.Dialogs = &FDialogs;
+        env.ExecutableName = "ostrakel";
+        env.TrayAvailable = false;
+        Form = std::make_unique<TForm1>(env);
+        if (!FDialogs.Shown.empty() || !Form->pFIBDatabaseMoulds->Connected() ||
+            !Form->pFIBDatabaseReports->Connected())
+            throw std::runtime_error("start-up failed: " +
+                                     (FDialogs.Shown.empty() ? "" : FDialogs.Shown.front()));
+    }
+    // One pass as the manual start runs it; an error box ends the benchmark.
+    void Pass() {
+        if (!Form->Guard([this] { Form->Button1Click(); }))
+            throw std::runtime_error("the pass failed: " + FDialogs.Shown.back());
+    }
+    std::unique_ptr<TForm1> Form;
+
+private:
+    TRecordingDialogs FDialogs;
+};
+
+struct TPassFigures {
+    double Seconds = 0;
+    double CpuSeconds = 0; // of this thread, where the embedded engine does the pass's work
+    int64_t PeakAboveIdleKiB = 0;
+    int64_t Writes = 0; // write calls during the pass: database pages, the log file, event-loop wake-ups
+};
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Runs one pass between an idle reading and its high-water mark.
+template <class F> TPassFigures Measure(F&& pass) {
+    malloc_trim(0); // free heap pages back first, so idle is what is held
+    const int64_t idle = StatusKiB("VmRSS");
+    const int64_t writes = IoCount("syscw");
+    ResetPeak();
+    const double cpu = ThreadCpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    pass();
+    const auto t1 = std::chrono::steady_clock::now();
+    return {Seconds(t1 - t0), ThreadCpuSeconds() - cpu, StatusKiB("VmHWM") - idle, IoCount("syscw") - writes};
+}
+
+// Compares one dump with another; prints the first difference.
+bool Same(const std::vector<std::vector<int64_t>>& a, const std::vector<std::vector<int64_t>>& b,
+          const char* what, const char* left, const char* right) {
+    if (a == b) return true;
+    std::printf("MISMATCH %s: %s has %zu rows, %s has %zu\n", what, left, a.size(), right, b.size());
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        if (a[i] == b[i]) continue;
+        std::string l, r;
+        for (int64_t v : a[i])
+            l += " " + std::to_string(v);
+        for (int64_t v : b[i])
+            r += " " + std::to_string(v);
+        std::printf("  row %zu: %s [%s ] %s [%s ]\n", i, left, l.c_str(), right, r.c_str());
+        break;
+    }
+    return false;
+}
+
+// The texts the window sent last are the baseline's texts.
+bool SameTexts(TForm1& form) {
+    struct TText {
+        const char* Name;
+        const std::string& Layer;
+        std::string Api;
+    } texts[] = {{"walk", form.pFIBDataSetMoulds->QSelect().PreparedSQL(), ServerText(kWalkText)},
+                 {"sum", form.pFIBQueryReports->PreparedSQL(), ServerText(kSumText)},
+                 {"history insert", form.pFIBQueryMoulds->PreparedSQL(), ServerText(kInsertText)}};
+    bool same = true;
+    for (const TText& t : texts) {
+        if (t.Layer == t.Api) continue;
+        std::printf("MISMATCH %s text: window sent [%s], baseline sends [%s]\n", t.Name, t.Layer.c_str(),
+                    t.Api.c_str());
+        same = false;
+    }
+    return same;
+}
+
+// Alternates the two passes over fresh copies; false when they disagree.
+bool RunConfiguration(const TOptions& o, const std::string& pristine, const std::string& work, bool forced,
+                      const TExpectedState& expected) {
+    std::vector<double> layerTimes, apiTimes, layerCpu, apiCpu;
+    int64_t layerWrites = 0, apiWrites = 0;
+    int64_t layerPeak = 0, apiPeak = 0;
+    size_t cacheBlocks = 0;
+    const char* fw = forced ? "on" : "off";
+    for (int round = 0; round < o.Rounds; ++round) {
+        const std::string layerDir = work + "/layer", apiDir = work + "/api";
+        std::filesystem::remove_all(layerDir);
+        std::filesystem::remove_all(apiDir);
+        CopyPair(pristine, layerDir);
+        CopyPair(pristine, apiDir);
+        auto layer = [&] {
+            TLayerProgram program(layerDir, o.Log);
+            const TPassFigures f = Measure([&] { program.Pass(); });
+            layerTimes.push_back(f.Seconds);
+            layerCpu.push_back(f.CpuSeconds);
+            layerWrites = f.Writes;
+            layerPeak = std::max(layerPeak, f.PeakAboveIdleKiB);
+            cacheBlocks = program.Form->pFIBDataSetMoulds->CacheBlockCount();
+            return SameTexts(*program.Form);
+        };
+        auto api = [&] {
+            TApiPass pass(apiDir, true);
+            TPassCount count;
+            const TPassFigures f = Measure([&] { count = pass.Run(); });
+            apiTimes.push_back(f.Seconds);
+            apiCpu.push_back(f.CpuSeconds);
+            apiWrites = f.Writes;
+            apiPeak = std::max(apiPeak, f.PeakAboveIdleKiB);
+            return count.Walked == expected.Walked && count.Changed == expected.Changed;
+        };
+        // Alternate which goes first, so neither always meets a warmer machine.
+        bool ok = round % 2 == 0 ? layer() && api() : api() && layer();
+        if (!ok) {
+            std::printf("MISMATCH forced_writes=%s round=%d: the texts or the counts of a pass differ\n", fw,
+                        round + 1);
+            return false;
+        }
+        const auto layerMoulds = DumpMoulds(layerDir), apiMoulds = DumpMoulds(apiDir);
+        const auto layerHistory = DumpHistory(layerDir), apiHistory = DumpHistory(apiDir);
+        ok = Same(layerMoulds, apiMoulds, "counters", "layer", "baseline") &&
+             Same(layerHistory, apiHistory, "history rows", "layer", "baseline") &&
+             Same(layerMoulds, expected.Moulds, "counters", "layer", "expected") &&
+             Same(layerHistory, expected.History, "history rows", "layer", "expected");
+        if (!ok) return false;
+        std::printf("round forced_writes=%s n=%d layer_s=%.3f api_s=%.3f layer_cpu_s=%.3f api_cpu_s=%.3f "
+                    "layer_write_calls=%lld api_write_calls=%lld\n",
+                    fw, round + 1, layerTimes.back(), apiTimes.back(), layerCpu.back(), apiCpu.back(),
+                    static_cast<long long>(layerWrites), static_cast<long long>(apiWrites));
+        std::fflush(stdout);
+    }
+    const double layerS = Median(layerTimes), apiS = Median(apiTimes);
+    const double layerRate = expected.Walked / layerS, apiRate = expected.Walked / apiS;
+    std::printf("pass forced_writes=%s index=%s%s layer_moulds_per_s=%.1f api_moulds_per_s=%.1f ratio=%.3f "
+                "cpu_ratio=%.3f layer_peak_mib=%.1f api_peak_mib=%.1f cache_blocks=%zu walked=%d changed=%d "
+                "rounds=%d\n",
+                fw, o.Shape.Index ? "yes" : "no", o.Log ? "" : " log=off", layerRate, apiRate,
+                apiRate / layerRate, Median(layerCpu) / Median(apiCpu), MiB(layerPeak), MiB(apiPeak),
+                cacheBlocks, expected.Walked, expected.Changed, o.Rounds);
+    std::fflush(stdout);
+    return true;
+}
+
+// Five passes in one process; before each, every counter is moved off its sum
+// from outside (and the window's log view is emptied), so each pass does the
+// same work and only what a pass keeps can add up. The same for the baseline,
+// which shows what the embedded engine itself keeps.
+template <class Before, class Pass>
+void FivePasses(const char* kind, const std::string& dir, Before&& before, Pass&& pass) {
+    malloc_trim(0);
+    const int64_t idle = StatusKiB("VmRSS");
+    std::vector<int64_t> after;
+    int64_t maxPeak = 0;
+    for (int n = 1; n <= 5; ++n) {
+        if (n > 1) {
+            TDirectAttachment moulds(dir + "/" + kMouldsFile);
+            moulds.Execute("update kalimbor set counter = counter + 1");
+        }
+        before();
+        const TPassFigures f = Measure(pass);
+        const int64_t peak = StatusKiB("VmHWM") - idle;
+        // Free heap pages go back first, so what stays is what is still held.
+        malloc_trim(0);
+        after.push_back(StatusKiB("VmRSS"));
+        maxPeak = std::max(maxPeak, peak);
+        std::printf("memory %s pass=%d pass_s=%.3f peak_above_idle_mib=%.1f rss_after_mib=%.1f\n", kind, n,
+                    f.Seconds, MiB(peak), MiB(after.back()));
+    }
+    std::printf(
+        "memory %s passes=5 idle_rss_mib=%.1f max_peak_above_idle_mib=%.1f growth_pass1_to_pass5_kib=%lld\n",
+        kind, MiB(idle), MiB(maxPeak), static_cast<long long>(after.back() - after.front()));
+    std::fflush(stdout);
+}
+
+void MemoryRuns(const TOptions& o, const std::string& pristine, const std::string& work) {
+    const std::string layerDir = work + "/memory-layer", apiDir = work + "/memory-api";
+    for (const std::string& dir : {layerDir, apiDir}) {
+        std::filesystem::remove_all(dir);
+        CopyPair(pristine, dir);
+    }
+    {
+        TLayerProgram program(layerDir, o.Log);
+        FivePasses(
+            "layer", layerDir, [&] { program.Form->SetMemoText(""); }, [&] { program.Pass(); });
+    }
+    TApiPass api(apiDir, true);
+    FivePasses(
+        "api", apiDir, [] {}, [&] { api.Run(); });
+}
+
+std::string TemporaryDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ostrakel-pass-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("no temporary directory");
+    return pattern;
+}
+
+int RunBenchmark(int argc, char** argv, const TOptions& o) {
+    QApplication app(argc, argv);
+    std::setlocale(LC_TIME, "");
+    TQtTimerService timers;
+    SetDefaultTimerService(&timers);
+    const bool ownDir = o.Dir.empty();
+    const std::string work = ownDir ? TemporaryDirectory() : std::filesystem::absolute(o.Dir).string();
+    bool ok = true;
+    try {
+        if (o.Rounds > 0) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const std::string pristine = work + "/pristine";
+            const TExpectedState expected = BuildPristinePair(pristine, o.Shape);
+            std::printf("data moulds=%d reports=%d index=%s walked=%d changed=%d build_s=%.1f dir=%s\n",
+                        o.Shape.Moulds, o.Shape.Reports, o.Shape.Index ? "yes" : "no", expected.Walked,
+                        expected.Changed, Seconds(std::chrono::steady_clock::now() - t0), work.c_str());
+            std::fflush(stdout);
+            for (bool forced : o.ForcedWrites) {
+                SetForcedWrites(pristine, forced);
+                ok = ok && RunConfiguration(o, pristine, work, forced, expected);
+                if (ok && !forced) MemoryRuns(o, pristine, work);
+            }
+        }
+        if (ok && o.StartupRuns > 0) ok = RunStartup("/proc/self/exe", work + "/startup", o.StartupRuns);
+    } catch (const std::exception& e) {
+        std::printf("FAILED: %s\n", e.what());
+        ok = false;
+    }
+    SetDefaultTimerService(nullptr);
+    if (ownDir) std::filesystem::remove_all(work);
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Offscreen unless told otherwise: the benchmark needs no display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (argc == 3 && std::strcmp(argv[1], "--startup-child") == 0) {
+        const std::string dir = argv[2];
+        int childArgc = 1;
+        return StartupChild(childArgc, argv, dir);
+    }
+    TOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        Usage();
+        return 2;
+    }
+    return RunBenchmark(argc, argv, options);
+}
