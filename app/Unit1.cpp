@@ -163,6 +163,7 @@ void TForm1::CreateMembers() {
     pFIBQueryMoulds = designQuery("pFIBQueryMoulds", pFIBDatabaseMoulds, pFIBTransaction3);
     pFIBQueryBulk[0] = designQuery("pFIBQueryBulkCounter", pFIBDatabaseMoulds, pFIBTransaction3);
     pFIBQueryBulk[1] = designQuery("pFIBQueryBulkHistory", pFIBDatabaseMoulds, pFIBTransaction3);
+    pFIBQueryBulk[2] = designQuery("pFIBQueryBulkRollback", pFIBDatabaseMoulds, pFIBTransaction3);
     pFIBQuerySavepoint = designQuery("pFIBQuerySavepoint", pFIBDatabaseMoulds, pFIBTransaction3);
 
     setObjectName("Form1");
@@ -340,9 +341,19 @@ void TForm1::DoLogu(const std::string& message) {
     if (last.isEmpty() || last.endsWith(QChar::LineSeparator)) cursor.insertText(line + "\n");
     else cursor.insertText("\n" + line);
     document->setUndoRedoEnabled(true);
-    // The newest line is in view.
-    QScrollBar* bar = Memo1->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    // The newest line is in view. Placing it waits for the event loop, so
+    // that a pass of thousands of lines lays the view out once, not per line.
+    if (!FScrollPending) {
+        FScrollPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                FScrollPending = false;
+                QScrollBar* bar = Memo1->verticalScrollBar();
+                bar->setValue(bar->maximum());
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TForm1::LoadLog() {
@@ -506,18 +517,17 @@ void TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
         for (const char* line : lines) q.SQL().Add(line);
     }
     if (!tr->Active()) tr->StartTransaction();
-    auto savepoint = [this](const char* text) {
-        pFIBQuerySavepoint->SQL().Clear();
-        pFIBQuerySavepoint->SQL().Add(text);
-        pFIBQuerySavepoint->ExecuteImmediate();
-    };
-    savepoint(kSavepoint);
+    // The savepoint statement is prepared once; going back to it is rare.
+    if (pFIBQuerySavepoint->SQL().Count() == 0) pFIBQuerySavepoint->SQL().Add(kSavepoint);
+    pFIBQuerySavepoint->ExecQuery();
     try {
         setParams(q);
         q.ExecQuery();
     } catch (const std::exception&) {
         // Undone back to its savepoint and swallowed, as a write of its own would be.
-        savepoint(kRollbackToSavepoint);
+        TFIBQuery& back = *pFIBQueryBulk[2];
+        if (back.SQL().Count() == 0) back.SQL().Add(kRollbackToSavepoint);
+        back.ExecQuery();
     }
 }
 

@@ -80,8 +80,8 @@ public:
     TpFIBQuery* pFIBQueryReports = nullptr;
     TpFIBQuery* pFIBQueryMoulds = nullptr;
     // The bulk pass's statements on transaction 3: the counter, the history
-    // row, and the savepoints around each.
-    TpFIBQuery* pFIBQueryBulk[2] = {nullptr, nullptr};
+    // row, going back to the savepoint, and the savepoint before each write.
+    TpFIBQuery* pFIBQueryBulk[3] = {nullptr, nullptr, nullptr};
     TpFIBQuery* pFIBQuerySavepoint = nullptr;
 
     // State settled at start-up.
@@ -176,6 +176,7 @@ private:
     TTextEncoding FLogEncoding = TTextEncoding::Ansi;
     bool FLogLoadFailed = false;
     bool FCentred = false;
+    bool FScrollPending = false;
 };
 
 } // namespace ostrakel

@@ -41,6 +41,8 @@ struct TOptions {
     int StartupRuns = 5;
     std::vector<bool> ForcedWrites{false, true};
     bool Log = true;
+    bool Bulk = true;     // the bulk pass (zbiorczo=1) measured beside the others
+    bool OnlyBulk = false; // only the bulk pass: the pass one by one would take too long
     std::string Dir; // empty: a temporary directory, removed at the end
 };
 
@@ -54,6 +56,8 @@ void Usage() {
         "  --no-index        no index on raporth.toolid\n"
         "  --forced-writes X only this configuration (both: off, then on)\n"
         "  --no-log          the window's log switched off (log=0 in setup.ini)\n"
+        "  --no-bulk         without the bulk pass (zbiorczo=1 in setup.ini)\n"
+        "  --only-bulk       only the bulk pass (for sizes where the others take too long)\n"
         "  --startup-runs S  processes timed to the shown window (5); 0 skips\n"
         "  --dir DIR         where the databases go (a temporary directory)\n");
 }
@@ -82,6 +86,10 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
             o.Shape.Index = false;
         else if (a == "--no-log")
             o.Log = false;
+        else if (a == "--no-bulk")
+            o.Bulk = false;
+        else if (a == "--only-bulk")
+            o.OnlyBulk = true;
         else if (a == "--forced-writes" && i + 1 < argc) {
             const std::string v = argv[++i];
             if (v == "on" || v == "off")
@@ -118,10 +126,10 @@ public:
 // setup.ini beside it, history and log on, both databases connected.
 class TLayerProgram {
 public:
-    TLayerProgram(const std::string& dir, bool log) {
+    TLayerProgram(const std::string& dir, bool log, bool bulk = false) {
         std::ofstream(dir + "/setup.ini", std::ios::binary)
             << "[sql]\nkalimbor=" << dir << "/\nvendrel=" << dir
-            << "/\n[set]\ngodzina=3\nhistoria=1\nlog=" << (log ? 1 : 0) << "\n";
+            << "/\n[set]\ngodzina=3\nhistoria=1\nlog=" << (log ? 1 : 0) << "\nzbiorczo=" << (bulk ? 1 : 0) << "\n";
         TFormEnvironment env;
         env.ProgramDir = dir + "/";
         env.Dialogs = &FDialogs;
@@ -210,7 +218,7 @@ bool SameTexts(TForm1& form) {
 // Alternates the two passes over fresh copies; false when they disagree.
 bool RunConfiguration(const TOptions& o, const std::string& pristine, const std::string& work, bool forced,
                       const TExpectedState& expected) {
-    std::vector<double> layerTimes, apiTimes, layerCpu, apiCpu;
+    std::vector<double> layerTimes, apiTimes, layerCpu, apiCpu, bulkTimes;
     int64_t layerWrites = 0, apiWrites = 0;
     int64_t layerPeak = 0, apiPeak = 0;
     size_t cacheBlocks = 0;
@@ -241,8 +249,23 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
             apiPeak = std::max(apiPeak, f.PeakAboveIdleKiB);
             return count.Walked == expected.Walked && count.Changed == expected.Changed;
         };
+        const std::string bulkDir = work + "/bulk";
+        bool ok = true;
+        if (o.Bulk || o.OnlyBulk) {
+            std::filesystem::remove_all(bulkDir);
+            CopyPair(pristine, bulkDir);
+            TLayerProgram program(bulkDir, o.Log, true);
+            bulkTimes.push_back(Measure([&] { program.Pass(); }).Seconds);
+            program.Form.reset();
+            ok = Same(DumpMoulds(bulkDir), expected.Moulds, "counters", "bulk", "expected") &&
+                 Same(DumpHistory(bulkDir), expected.History, "history rows", "bulk", "expected");
+            if (!ok) return false;
+            std::printf("round forced_writes=%s n=%d bulk_s=%.3f\n", fw, round + 1, bulkTimes.back());
+            std::fflush(stdout);
+            if (o.OnlyBulk) continue;
+        }
         // Alternate which goes first, so neither always meets a warmer machine.
-        bool ok = round % 2 == 0 ? layer() && api() : api() && layer();
+        ok = round % 2 == 0 ? layer() && api() : api() && layer();
         if (!ok) {
             std::printf("MISMATCH forced_writes=%s round=%d: the texts or the counts of a pass differ\n", fw,
                         round + 1);
@@ -261,6 +284,11 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
                     static_cast<long long>(layerWrites), static_cast<long long>(apiWrites));
         std::fflush(stdout);
     }
+    if (!bulkTimes.empty())
+        std::printf("bulk forced_writes=%s index=%s%s bulk_moulds_per_s=%.1f walked=%d changed=%d rounds=%d\n", fw,
+                    o.Shape.Index ? "yes" : "no", o.Log ? "" : " log=off", expected.Walked / Median(bulkTimes),
+                    expected.Walked, expected.Changed, o.Rounds);
+    if (o.OnlyBulk) return true;
     const double layerS = Median(layerTimes), apiS = Median(apiTimes);
     const double layerRate = expected.Walked / layerS, apiRate = expected.Walked / apiS;
     std::printf("pass forced_writes=%s index=%s%s layer_moulds_per_s=%.1f api_moulds_per_s=%.1f ratio=%.3f "
