@@ -24,6 +24,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ostrakel {
@@ -216,13 +217,14 @@ void TForm1::CreateMembers() {
     });
     // Shown from the start, also while no tray runs yet (a panel that starts
     // after the program at a login): Qt docks the icon when a tray appears.
-    TrayIcon1->show();
+    if (!FEnv.NoWindow) TrayIcon1->show();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, [this] { Guard([this] { Timer1Timer(); }); });
-    Timer1->start();
+    // Without a window the caller runs the one pass; no tick may add another.
+    if (!FEnv.NoWindow) Timer1->start();
 }
 
 std::string TForm1::MojKatalog() const { return FEnv.ProgramDir; }
@@ -268,6 +270,7 @@ void TForm1::FormCreate() {
     description += "Baza Vendrel:<ind=\"100\">" + vendrelbase + "<br>";
     ProcessPendingEvents();
     AssignDatabaseNames();
+    ApplyConnectTimeout(ini);
 
     godzina = static_cast<uint16_t>(ini.ReadInteger("set", "godzina", 3));
     description += "Aktualizacja liczników o godznie " + std::to_string(godzina) + ":05<br><br>";
@@ -280,10 +283,23 @@ void TForm1::FormCreate() {
     SetDescriptionText(description);
 
     if (!ConnectDatabases()) return;
+    OpenLog();
+}
 
+void TForm1::OpenLog() {
     mylogfile = LogFileNameFor(MojKatalog(), FEnv.Clock->Now());
     if (FileExists(mylogfile)) LoadLog();
     DoLogu("start programu");
+}
+
+void TForm1::ApplyConnectTimeout(const TIniFile& ini) {
+    // Without the key the parameter lines stay as designed. The client takes
+    // the seconds as one byte, so more than 255 would wrap to a shorter wait.
+    if (ini.ReadString("sql", "timeout", "").empty()) return;
+    const int32_t seconds = ini.ReadInteger("sql", "timeout", 0);
+    if (seconds <= 0) return;
+    const std::string line = "connect_timeout=" + std::to_string(std::min(seconds, 255));
+    for (TpFIBDatabase* db : {pFIBDatabaseReports, pFIBDatabaseMoulds}) db->DBParams().Add(line);
 }
 
 void TForm1::SetDescriptionText(const std::string& markup) {
@@ -341,6 +357,7 @@ void TForm1::DoLogu(const std::string& message) {
     if (last.isEmpty() || last.endsWith(QChar::LineSeparator)) cursor.insertText(line + "\n");
     else cursor.insertText("\n" + line);
     document->setUndoRedoEnabled(true);
+    if (FEnv.LogEcho) *FEnv.LogEcho << line.toStdString() << std::endl;
     // The newest line is in view. Placing it waits for the event loop, so
     // that a pass of thousands of lines lays the view out once, not per line.
     if (!FScrollPending) {
@@ -369,6 +386,7 @@ void TForm1::LoadLog() {
 }
 
 void TForm1::SaveLog() {
+    if (FEnv.DryRun) return; // a dry run leaves the log file as it was
     if (FLogLoadFailed && FileExists(mylogfile)) {
         // The file could not be read at start-up. Never write over what we
         // have not seen: read it now and keep its content ahead of the view's.
@@ -416,6 +434,7 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::FireUpdate() {
+    ReconnectLostConnections();
     TpFIBDataSet& moulds = *pFIBDataSetMoulds;
     if (moulds.Active()) moulds.Close();
     moulds.SelectSQL().Clear();
@@ -508,6 +527,23 @@ void TForm1::RunWrite(std::initializer_list<const char*> lines, const std::funct
     }
 }
 
+void TForm1::ReconnectLostConnections() {
+    // A start-up that ended at its connect has neither log file name nor start
+    // line; once both connections are up it is finished here, and the
+    // reconnects are logged after its start line.
+    const bool started = !mylogfile.empty();
+    std::vector<std::string> lines;
+    for (TpFIBDatabase* db : {pFIBDatabaseReports, pFIBDatabaseMoulds}) {
+        if (db->Connected() && db->TestConnected()) continue;
+        db->SetConnected(true);
+        lines.push_back("Ponowne połączenie z bazą " + db->DBName());
+        if (started) DoLogu(lines.back());
+    }
+    if (started || lines.empty()) return;
+    OpenLog();
+    for (const std::string& line : lines) DoLogu(line);
+}
+
 void TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
                                  const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
@@ -532,6 +568,12 @@ void TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
 }
 
 void TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
+    if (FEnv.DryRun) {
+        // The walk stands on the mould in question.
+        FWouldChange.push_back({pFIBDataSetMoulds->FieldByName("nazwa").AsString(),
+                                pFIBDataSetMoulds->FieldByName("kod1").AsString(), FOldCounter, counter});
+        return;
+    }
     RunWrite({kWriteCounter1, kWriteCounter2}, [&](TFIBQuery& q) {
         q.ParamByName("id").SetAsInteger(mouldId);
         q.ParamByName("counter").SetAsInteger(counter);
@@ -540,6 +582,7 @@ void TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
 }
 
 void TForm1::AddHistoryRow() {
+    if (FEnv.DryRun) return;
     RunWrite({kAddHistoryRow}, [&](TFIBQuery& q) {
         q.ParamByName("id_f").SetAsInteger(FMouldId);
         q.ParamByName("stan").SetAsInteger(FNewCounter);

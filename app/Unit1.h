@@ -13,8 +13,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -25,6 +27,7 @@ class QTimer;
 namespace ostrakel {
 
 class THTMLabel;
+class TIniFile;
 class TpFIBDatabase;
 class TpFIBTransaction;
 class TpFIBDataSet;
@@ -41,6 +44,23 @@ struct TFormEnvironment {
     std::optional<bool> TrayAvailable;      // default: ask the desktop
     // The date-time text of a log line; default: regional short date and long time.
     std::function<std::string(TDateTime)> FormatDateTime;
+    // Where every logged line is written as well (the run without a window);
+    // default: nowhere.
+    std::ostream* LogEcho = nullptr;
+    // No window to show: the tray icon stays hidden and the timer stopped, the
+    // caller runs the pass itself.
+    bool NoWindow = false;
+    // The pass writes nothing: neither counter nor history row nor log file;
+    // the changes it would make are collected in WouldChange().
+    bool DryRun = false;
+};
+
+// A counter that a dry run would have changed.
+struct TCounterChange {
+    std::string Name; // nazwa
+    std::string Code; // kod1
+    int32_t OldCounter = 0;
+    int32_t NewCounter = 0;
 };
 
 // The date-time text of a log line: the short date, then, unless the time is
@@ -115,6 +135,13 @@ public:
     void AddHistoryRow();
     // Whether the reports table has an active index whose first column is toolid.
     bool ReportsToolIdIndexed();
+    // Before every pass: a connection that was never made, or whose attachment
+    // is gone (a server restarted), is connected again and that is logged. A
+    // failed connect raises, which ends the pass.
+    void ReconnectLostConnections();
+    // The counters that the dry runs of this window would have written.
+    const std::vector<TCounterChange>& WouldChange() const { return FWouldChange; }
+    bool DryRun() const { return FEnv.DryRun; }
 
     // Event handlers; each runs inside the error box guard.
     void Button1Click();
@@ -153,6 +180,10 @@ private:
     void AssignDatabaseNames();
     // Start-up step 12: connects both databases; false when start-up must end.
     bool ConnectDatabases();
+    // The optional [sql] timeout: the connect gives up after that many seconds.
+    void ApplyConnectTimeout(const TIniFile& ini);
+    // Start-up steps 14 to 16: the log file's name, its reload, the start line.
+    void OpenLog();
     void SetDescriptionText(const std::string& markup);
     void ProcessPendingEvents();
 
@@ -169,6 +200,8 @@ private:
     int32_t FMouldId = 0;
     int32_t FOldCounter = 0;
     int32_t FNewCounter = 0;
+
+    std::vector<TCounterChange> FWouldChange;
 
     TFormEnvironment FEnv;
     std::unique_ptr<IDialogs> FOwnDialogs;

@@ -1,5 +1,6 @@
 // Program entry: the application, its one main window, the message loop.
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "app/Signals.h"
 #include "app/Unit1.h"
 #include "platform/TimerService.h"
@@ -10,6 +11,8 @@
 #include <cstring>
 
 int main(int argc, char* argv[]) {
+    // Without arguments the program is the window; options are the command line's.
+    if (argc > 1) return ostrakel::RunCommandLine(argc, argv);
     ostrakel::TApplication app(argc, argv);
     // Log lines follow the workstation's regional date and time formats.
     std::setlocale(LC_TIME, "");

@@ -1,5 +1,6 @@
 // The update pass with the reports database on the Firebird server on
-// loopback, whose attachment the server drops in the middle of a pass.
+// loopback: the server dropping its attachment in the middle of a pass, and
+// the server stopped and started again, before a pass and before start-up.
 #include "app/Unit1.h"
 #include "db/FIBDatabase.h"
 #include "db/FIBTransaction.h"
@@ -45,8 +46,32 @@ protected:
         std::ofstream(dir.File("setup.ini"), std::ios::binary)
             << "[sql]\nkalimbor=" << local.Path() << "\nvendrel=localhost:" << server->Path()
             << "\n[set]\nhistoria=1\nlog=1\n";
+        if (!StopsTheServer()) StartForm();
+    }
+    void TearDown() override {
+        // Whatever a test did to the server, the tests after it find it running.
+        if (server && !ServerAvailable()) ServerScript("start");
+    }
+
+    virtual bool StopsTheServer() const { return false; }
+    void StartForm() {
         form = std::make_unique<TForm1>(TestFormEnvironment(dir.Path(), clock, dialogs, "T"));
         ASSERT_TRUE(dialogs.Shown.empty()) << dialogs.Shown.front().Text;
+    }
+    bool Pass() { return form->Guard([&] { form->Button1Click(); }); }
+
+    // tests/db/server.sh on the server that CTest's fixture started.
+    static bool ServerScript(const std::string& command) {
+        return std::system((std::string(OSTRAKEL_SERVER_SH) + " " + command + " " + OSTRAKEL_FB_STATE +
+                            " >/dev/null 2>&1")
+                               .c_str()) == 0;
+    }
+    std::string Log() const { return FileExists(form->mylogfile) ? ReadAllBytes(form->mylogfile) : ""; }
+    std::string Counters() {
+        std::string text;
+        for (int id = 1; id <= 4; ++id)
+            text += std::to_string(Counter(id)) + " ";
+        return text;
     }
 
     int64_t Counter(int id) {
@@ -82,17 +107,102 @@ TEST_F(UpdatePassServerTest, TheReportsServerDroppingTheAttachmentEndsThePassWit
     const std::string view = form->MemoText();
     EXPECT_NE(view.find("Sprawdzenie kalimbor: M3[K]"), std::string::npos);
 
-    // The next pass fails clearly, without a crash or a hang.
-    EXPECT_FALSE(form->Guard([&] { form->Button1Click(); }));
-    ASSERT_EQ(dialogs.Shown.size(), 2u);
-    EXPECT_FALSE(dialogs.Shown[1].Text.empty());
-    EXPECT_EQ(Counter(3), 0);
-
-    // Closing saves what the failed passes logged.
-    ASSERT_TRUE(form->FormClose());
-    const std::string saved = ReadAllBytes(form->mylogfile);
+    // The next pass finds the attachment gone, attaches again and finishes the work.
+    EXPECT_TRUE(Pass()) << dialogs.Shown.back().Text;
+    EXPECT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_EQ(Counters(), "10 20 30 40 ");
+    const std::string saved = Log();
     EXPECT_NE(saved.find("  Zaktualizowano licznik kalimbor :M2[K]  stan: 20"), std::string::npos);
     EXPECT_NE(saved.find("Sprawdzenie kalimbor: M3[K]"), std::string::npos);
+    EXPECT_NE(saved.find("Ponowne po\xB3\xB9"
+                         "czenie z baz\xB9 localhost:" +
+                         server->Path("vendrel_data.fdb")),
+              std::string::npos)
+        << saved;
+}
+
+// Stopping and starting the server is for a server the tests started
+// themselves; one that was running already is not ours to stop.
+class ServerRestartTest : public UpdatePassServerTest {
+protected:
+    void SetUp() override {
+        if (ServerAvailable() && !FileExists(std::string(OSTRAKEL_FB_STATE) + "/fbguard.pid"))
+            GTEST_SKIP() << "the server on 127.0.0.1:3050 was not started by the tests";
+        UpdatePassServerTest::SetUp();
+        reports.reset(); // the script's attachment would not live through the restart
+    }
+    void StopServer() {
+        ASSERT_TRUE(ServerScript("stop"));
+        ASSERT_FALSE(ServerAvailable());
+    }
+    void StartServer() { ASSERT_TRUE(ServerScript("start")); }
+    int Occurrences(const std::string& text, const std::string& part) {
+        int n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
+    const std::string kReconnect = "Ponowne po\xB3\xB9"
+                                   "czenie z baz\xB9 ";
+};
+
+TEST_F(ServerRestartTest, APassAfterTheServerRestartedReconnectsAndWritesTheCounters) {
+    ASSERT_TRUE(Pass());
+    ASSERT_EQ(Counters(), "10 20 30 40 ");
+    moulds->Execute("update kalimbor set counter = 0");
+
+    StopServer();
+    EXPECT_FALSE(Pass());
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_TRUE(dialogs.Shown[0].Error);
+    EXPECT_NE(dialogs.Shown[0].Text.find("Form1.pFIBDatabaseReports"), std::string::npos)
+        << dialogs.Shown[0].Text;
+    EXPECT_EQ(Counters(), "0 0 0 0 ") << "the failed reconnect ends the pass before the walk";
+
+    StartServer();
+    ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
+    EXPECT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_EQ(Counters(), "10 20 30 40 ");
+    const std::string log = Log();
+    EXPECT_EQ(Occurrences(log, kReconnect), 1) << log;
+    EXPECT_NE(log.find(kReconnect + "localhost:" + server->Path("vendrel_data.fdb")), std::string::npos)
+        << log;
+    EXPECT_LT(log.find(kReconnect), log.rfind("Sprawdzenie kalimbor: M1[K]")) << "logged before the walk";
+
+    // Connected again, the next pass has nothing to reconnect.
+    ASSERT_TRUE(Pass());
+    EXPECT_EQ(Occurrences(Log(), kReconnect), 1);
+}
+
+class ServerDownAtStartUpTest : public ServerRestartTest {
+protected:
+    bool StopsTheServer() const override { return true; }
+};
+
+TEST_F(ServerDownAtStartUpTest, APassAfterTheServerCameUpFinishesStartUpAndWritesTheCounters) {
+    StopServer();
+    form = std::make_unique<TForm1>(TestFormEnvironment(dir.Path(), clock, dialogs, "T"));
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_FALSE(dialogs.Shown[0].Error) << "the connect's plain message box";
+    EXPECT_TRUE(form->mylogfile.empty());
+
+    StartServer();
+    ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
+    EXPECT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_EQ(Counters(), "10 20 30 40 ");
+    ASSERT_FALSE(form->mylogfile.empty()) << "start-up is finished by the reconnect";
+    const std::string log = Log();
+    // Start-up's own line, then both connections, then the walk.
+    const size_t start = log.find("T   start programu\r\n");
+    const size_t reports = log.find(kReconnect + "localhost:" + server->Path("vendrel_data.fdb"));
+    const size_t mouldsLine = log.find(kReconnect + local.Path("kalimbor_db.fdb"));
+    const size_t walk = log.find("Sprawdzenie kalimbor: M1[K]");
+    ASSERT_NE(start, std::string::npos) << log;
+    ASSERT_NE(reports, std::string::npos) << log;
+    ASSERT_NE(mouldsLine, std::string::npos) << log;
+    EXPECT_LT(start, reports);
+    EXPECT_LT(reports, mouldsLine);
+    EXPECT_LT(mouldsLine, walk);
 }
 
 } // namespace

@@ -227,3 +227,22 @@ TEST_F(UpdatePassTest, TransactionsAfterAPassAreAsTheWalkLeavesThem) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(UpdatePassTest, APassReconnectsAnAttachmentThatWasDroppedAndLogsIt) {
+    Mould(1, "'A'", "'1'", "5", "1", "10");
+    Report(10, "6");
+    Start();
+    // The engine drops the program's mould attachment from a second one.
+    moulds->Execute("delete from mon$attachments where mon$attachment_id = " +
+                    std::to_string(form->pFIBDatabaseMoulds->AttachmentID()));
+    ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
+    EXPECT_EQ(Counter(1), 6);
+    EXPECT_EQ(HistoryRows(), 1);
+    EXPECT_EQ(ReadAllBytes(LogFile()),
+              Utf8ToWin1250(Log({"Ponowne połączenie z bazą " + dbs.Path("kalimbor_db.fdb"),
+                                 "Sprawdzenie kalimbor: A[1]", "  Zaktualizowano licznik kalimbor :A[1]  stan: 6"})));
+}
+
+} // namespace

@@ -1,0 +1,52 @@
+#include "app/Headless.h"
+
+#include "app/Application.h"
+#include "db/FIBDataSet.h"
+
+#include <QCoreApplication>
+
+namespace ostrakel {
+
+void TStreamDialogs::ShowMessage(const std::string& title, const std::string& text) {
+    ++FShown;
+    FOut << title << ": " << text << std::endl;
+}
+
+void TStreamDialogs::ShowError(const std::string& title, const std::string& text) {
+    ++FShown;
+    FOut << title << ": " << text << std::endl;
+}
+
+int RunHeadless(TFormEnvironment env, std::ostream& out, std::ostream& err) {
+    TStreamDialogs dialogs(err);
+    env.Dialogs = &dialogs;
+    env.NoWindow = true;
+    if (!env.DryRun) env.LogEcho = &out;
+    // What an event outside the window's handlers lets through goes there too.
+    auto* app = dynamic_cast<TApplication*>(QCoreApplication::instance());
+    if (app) app->SetErrorBox(&dialogs, {});
+
+    int rc = 0;
+    {
+        TForm1 form(env);
+        if (app) app->SetErrorBox(&dialogs, form.ApplicationTitle());
+        // Start-up tells a failed connect (or any other failure) in a box.
+        if (dialogs.Shown() > 0) {
+            rc = 1;
+        } else if (!form.Guard([&form] { form.FireUpdate(); })) {
+            rc = 1;
+            // The lines of the failed pass are kept, as closing the window keeps them.
+            if (!env.DryRun && !form.mylogfile.empty()) form.FormClose();
+        }
+        if (rc == 0 && env.DryRun) {
+            for (const TCounterChange& c : form.WouldChange())
+                out << c.Name << '\t' << c.Code << '\t' << c.OldCounter << '\t' << c.NewCounter << '\n';
+            out << "Sprawdzono form: " << form.pFIBDataSetMoulds->RecordCount()
+                << ", do zmiany: " << form.WouldChange().size() << std::endl;
+        }
+    }
+    if (app) app->SetErrorBox(nullptr, {});
+    return rc;
+}
+
+} // namespace ostrakel

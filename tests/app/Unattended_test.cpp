@@ -1,0 +1,291 @@
+// The program run by cron or a systemd timer: --once and --dry-run as real
+// processes over two embedded databases (exit status, standard output and
+// error, the databases, the log file), and the [sql] timeout of the connect.
+#include "app/Unit1.h"
+#include "db/FIBDatabase.h"
+#include "platform/Files.h"
+#include "platform/TextCodec.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/FirebirdFixture.h"
+#include "tests/support/FormEnvironment.h"
+#include "tests/support/TempDir.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace ostrakel;
+using namespace ostrakel::test;
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+// The program as cron starts it: no display, no Qt platform chosen.
+TRun RunProgram(const std::vector<std::string>& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    p.setProcessEnvironment(env);
+    QStringList list;
+    for (const std::string& a : args)
+        list << QString::fromStdString(a);
+    p.start(OSTRAKEL_EXE, list);
+    EXPECT_TRUE(p.waitForFinished(120000)) << "the program did not end";
+    TRun run;
+    run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.Out = p.readAllStandardOutput().toStdString();
+    run.Err = p.readAllStandardError().toStdString();
+    return run;
+}
+
+class UnattendedTest : public ::testing::Test {
+protected:
+    UnattendedTest() {
+        dbs.Create(
+            "kalimbor_db.fdb", 3,
+            {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
+             "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
+             "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
+             "id_p integer, lm integer)",
+             // changes to 8; equal already; not counted; changes to 0 (no reports)
+             Utf8ToWin1250("insert into kalimbor values (1, 'Łódź', 'K-1', 5, 1, 10, null)"),
+             Utf8ToWin1250("insert into kalimbor values (2, 'Równa', 'K-2', 3, 1, 20, null)"),
+             "insert into kalimbor values (3, 'Tryb 0', 'K-3', 1, 0, 10, null)",
+             "insert into kalimbor values (4, 'Pusta', 'K-4', 7, 1, 30, null)"});
+        dbs.Create("vendrel_data.fdb", 3,
+                   {"create table raporth (toolid integer, d_l numeric(15,2))",
+                    "insert into raporth values (10, 6)", "insert into raporth values (10, 2.5)",
+                    "insert into raporth values (20, 3)"});
+        WriteSetup("kalimbor=" + dbs.Path() + "\nvendrel=" + dbs.Path());
+    }
+
+    void WriteSetup(const std::string& sql) {
+        std::ofstream(dir.File("setup.ini"), std::ios::binary)
+            << "[sql]\n"
+            << sql << "\n[set]\ngodzina=3\nhistoria=1\nlog=1\n";
+    }
+    // The databases as they are now (the program has ended: embedded files are
+    // open in one process at a time).
+    std::string Rows() {
+        TRawAttachment moulds(dbs.ConnectString("kalimbor_db.fdb"));
+        std::string rows;
+        for (int id = 1; id <= 4; ++id)
+            rows += std::to_string(
+                        moulds.QueryInt("select counter from kalimbor where id = " + std::to_string(id))
+                            .value_or(-1)) +
+                    (moulds.QueryInt("select count(*) from kalimbor where counttch is null and id = " +
+                                     std::to_string(id)) == 1
+                         ? " "
+                         : "* ");
+        return rows + "history " +
+               std::to_string(moulds.QueryInt("select count(*) from KALIMBOR_LICZNIKI").value_or(-1));
+    }
+    std::vector<std::string> LogFiles() const {
+        std::vector<std::string> files;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+            if (e.path().filename().string().starts_with("log_")) files.push_back(e.path().string());
+        return files;
+    }
+
+    TTestDatabases dbs;
+    TTempDir dir;
+};
+
+TEST_F(UnattendedTest, OnceWritesTheCountersEchoesTheLogAndSavesIt) {
+    const TRun run = RunProgram({"--once", "--dir", dir.Path()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Rows(), "8* 3 1 0* history 2");
+    // Every log line on standard output, in order, each with its date and time.
+    const std::vector<std::string> lines = {"start programu",
+                                            "Sprawdzenie kalimbor: Łódź[K-1]",
+                                            "  Zaktualizowano licznik kalimbor :Łódź[K-1]  stan: 8",
+                                            "Sprawdzenie kalimbor: Równa[K-2]",
+                                            "Sprawdzenie kalimbor: Pusta[K-4]",
+                                            "  Zaktualizowano licznik kalimbor :Pusta[K-4]  stan: 0"};
+    size_t at = 0;
+    for (const std::string& line : lines) {
+        at = run.Out.find("   " + line + "\n", at);
+        ASSERT_NE(at, std::string::npos) << line << " in\n" << run.Out;
+    }
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), static_cast<long>(lines.size())) << run.Out;
+
+    // The log file holds the same lines, in the program's Windows-1250.
+    const std::vector<std::string> logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string text = DecodeText(ReadAllBytes(logs[0]), TTextEncoding::Ansi);
+    EXPECT_EQ(text.rfind("Memo1\r\n", 0), 0u);
+    for (const std::string& line : lines)
+        EXPECT_NE(text.find("   " + line), std::string::npos) << line;
+
+    // A second run finds nothing to change and adds its lines to the same file.
+    const TRun again = RunProgram({"--once", "--dir", dir.Path()});
+    ASSERT_EQ(again.Status, 0) << again.Err;
+    EXPECT_EQ(again.Out.find("Zaktualizowano"), std::string::npos);
+    EXPECT_EQ(Rows(), "8* 3 1 0* history 2");
+    EXPECT_GT(ReadAllBytes(logs[0]).size(), Utf8ToWin1250(text).size());
+}
+
+TEST_F(UnattendedTest, DryRunListsTheChangesAndLeavesEveryRowAndTheLogAsTheyWere) {
+    const std::string before = Rows();
+    // An existing log is neither loaded into a file nor written back.
+    const std::string logName = LogFileNameFor(dir.Path(), SystemClock().Now());
+    std::ofstream(logName, std::ios::binary) << "stary log\r\n";
+
+    const TRun run = RunProgram({"--dry-run", "--dir", dir.Path()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Łódź\tK-1\t5\t8\nPusta\tK-4\t7\t0\nSprawdzono form: 3, do zmiany: 2\n");
+    EXPECT_EQ(Rows(), before);
+    EXPECT_EQ(Rows(), "5 3 1 7 history 0");
+    EXPECT_EQ(ReadAllBytes(logName), "stary log\r\n");
+    EXPECT_EQ(LogFiles().size(), 1u);
+}
+
+struct TFailure {
+    const char* What;
+    std::vector<std::string> Args; // "@" stands for the test's directory
+    std::string Sql;               // the [sql] section; empty keeps the working one
+    int Status;
+    std::string ErrPart;
+};
+
+TEST_F(UnattendedTest, FailuresEndWithTheirStatusAndTheErrorOnStandardError) {
+    const std::vector<TFailure> cases = {
+        {"no database names", {"--once", "--dir", "@"}, "x=1", 1, "Database name is missing."},
+        {"no database names, dry run", {"--dry-run", "--dir", "@"}, "x=1", 1, "Database name is missing."},
+        {"a wrong mould database",
+         {"--once", "--dir", "@"},
+         "kalimbor=/nonexistent/\nvendrel=" + dbs.Path(),
+         1,
+         "Form1.pFIBDatabaseMoulds"},
+        {"a log that cannot be written", {"--once", "--dir", "@"}, "", 1, "Cannot create file"},
+        {"an unknown option", {"--twice"}, "", 2, "twice"},
+        {"a directory that is not there", {"--once", "--dir", "@/nonexistent"}, "", 2, "not a directory"},
+    };
+    const std::string blocker = LogFileNameFor(dir.Path(), SystemClock().Now());
+    for (const TFailure& c : cases) {
+        WriteSetup(c.Sql.empty() ? "kalimbor=" + dbs.Path() + "\nvendrel=" + dbs.Path() : c.Sql);
+        // A directory in the log file's place makes every save fail.
+        if (c.ErrPart == "Cannot create file") std::filesystem::create_directory(blocker);
+        std::vector<std::string> args;
+        for (std::string a : c.Args) {
+            if (a[0] == '@') a = dir.Path() + a.substr(1);
+            args.push_back(a);
+        }
+        const TRun run = RunProgram(args);
+        std::filesystem::remove(blocker);
+        EXPECT_EQ(run.Status, c.Status) << c.What << "\n" << run.Err;
+        EXPECT_NE(run.Err.find(c.ErrPart), std::string::npos) << c.What << "\n" << run.Err;
+        if (c.Status == 2) EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+        EXPECT_TRUE(LogFiles().empty()) << c.What;
+    }
+    EXPECT_EQ(Rows(), "8* 3 1 0* history 2") << "the run with the unwritable log wrote its counters";
+}
+
+// The connections' parameter lines under the [sql] timeout key.
+TEST(ConnectTimeoutTest, TheKeyAddsTheConnectTimeoutLineAndOnlyThen) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},
+        {"timeout=2\n", "connect_timeout=2"},
+        {"timeout= 0x0A\n", "connect_timeout=10"},
+        {"timeout=255\n", "connect_timeout=255"},
+        {"timeout=300\n", "connect_timeout=255"}, // one byte: 300 would wrap to 44 seconds
+        {"timeout=0\n", ""},
+        {"timeout=-5\n", ""},
+        {"timeout=zwei\n", ""},
+        {"timeout=\n", ""},
+    };
+    for (const auto& [key, line] : cases) {
+        TTempDir dir;
+        std::ofstream(dir.File("setup.ini"), std::ios::binary) << "[sql]\n" << key;
+        TFakeClock clock;
+        TFakeDialogs dialogs;
+        TForm1 form(TestFormEnvironment(dir.Path(), clock, dialogs, "T"));
+        std::vector<std::string> expected = SystemDBParams();
+        if (!line.empty()) expected.push_back(line);
+        EXPECT_EQ(form.pFIBDatabaseReports->DBParams().Lines(), expected) << key;
+        EXPECT_EQ(form.pFIBDatabaseMoulds->DBParams().Lines(), expected) << key;
+    }
+}
+
+// A listener on loopback that accepts every connection and never answers.
+class TSilentListener {
+public:
+    TSilentListener() {
+        FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(FSocket, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
+        FPort = ntohs(address.sin_port);
+        FThread = std::thread([this] {
+            while (!FStop) {
+                const int client = ::accept(FSocket, nullptr, nullptr);
+                if (client < 0) continue;
+                FAccepted.push_back(client);
+                ++FCount;
+            }
+        });
+    }
+    ~TSilentListener() {
+        FStop = true;
+        ::shutdown(FSocket, SHUT_RDWR);
+        FThread.join();
+        ::close(FSocket);
+        for (int c : FAccepted)
+            ::close(c);
+    }
+    int Port() const { return FPort; }
+    size_t Accepted() const { return FCount; }
+
+private:
+    int FSocket = -1;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::vector<int> FAccepted; // the listener thread's alone until it has ended
+    std::atomic<size_t> FCount{0};
+    std::thread FThread;
+};
+
+TEST(ConnectTimeoutTest, AServerThatNeverAnswersGivesTheConnectErrorAfterTheTimeout) {
+    TSilentListener listener;
+    TTempDir dir;
+    std::ofstream(dir.File("setup.ini"), std::ios::binary)
+        << "[sql]\nkalimbor=/x/\nvendrel=127.0.0.1/" << listener.Port() << ":/x/\ntimeout=2\n";
+    TFakeClock clock;
+    TFakeDialogs dialogs;
+    const auto start = std::chrono::steady_clock::now();
+    TForm1 form(TestFormEnvironment(dir.Path(), clock, dialogs, "T"));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_NE(dialogs.Shown[0].Text.find("Form1.pFIBDatabaseReports"), std::string::npos)
+        << dialogs.Shown[0].Text;
+    EXPECT_GE(listener.Accepted(), 1u) << "the connect reached the listener";
+    // Without the key the client waits for minutes; with it, it gives up after 2 s.
+    EXPECT_GE(seconds, 1.5);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_FALSE(form.pFIBDatabaseReports->Connected());
+}
+
+} // namespace
