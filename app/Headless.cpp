@@ -7,6 +7,13 @@
 
 namespace ostrakel {
 
+namespace {
+// Without an index on raporth.toolid every mould's sum reads the whole table.
+constexpr const char* kNoToolIdIndexNote =
+    "Uwaga: tabela raporth nie ma indeksu zaczynającego się od toolid; bez zbiorczo=1 suma każdej formy "
+    "czyta wszystkie raporty (czas rośnie jak formy × raporty)";
+} // namespace
+
 void TStreamDialogs::ShowMessage(const std::string& title, const std::string& text) {
     ++FShown;
     FOut << title << ": " << text << std::endl;
@@ -41,6 +48,8 @@ int RunHeadless(TFormEnvironment env, std::ostream& out, std::ostream& err) {
         if (rc == 0 && env.DryRun) {
             for (const TCounterChange& c : form.WouldChange())
                 out << c.Name << '\t' << c.Code << '\t' << c.OldCounter << '\t' << c.NewCounter << '\n';
+            if (!form.ReportsToolIdIndexed())
+                out << kNoToolIdIndexNote << '\n';
             out << "Sprawdzono form: " << form.pFIBDataSetMoulds->RecordCount()
                 << ", do zmiany: " << form.WouldChange().size() << std::endl;
         }
