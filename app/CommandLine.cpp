@@ -95,23 +95,25 @@ std::string VersionText() {
     return std::string("Ostrakel ") + OSTRAKEL_VERSION + "\n";
 }
 
-namespace {
-
-// The window, as the program without arguments runs it, in another directory.
-int RunWindow(const TCommandLine& command, int argc, char* argv[]) {
+int RunWindow(TFormEnvironment env, int argc, char* argv[]) {
     TApplication app(argc, argv);
+    // Log lines follow the workstation's regional date and time formats.
     std::setlocale(LC_TIME, "");
     TQtTimerService timers;
     SetDefaultTimerService(&timers);
+    // Before the window connects its databases: the client library keeps
+    // calling handlers that were there before its first attach.
     TSignalCloser closer;
     int rc = 0;
     {
-        TForm1 form(command.Environment());
+        TForm1 form(std::move(env));
         if (!closer.Received()) {
             form.show();
             rc = QApplication::exec();
         }
         if (const int signal = closer.Received()) {
+            // Ended as a close ends it; a save that failed does not keep the
+            // process, it is told why and ends with a failure status.
             std::string reason;
             if (form.CloseOnSignal(reason)) {
                 rc = 0;
@@ -125,8 +127,6 @@ int RunWindow(const TCommandLine& command, int argc, char* argv[]) {
     SetDefaultTimerService(nullptr);
     return rc;
 }
-
-} // namespace
 
 int RunCommandLine(int argc, char* argv[]) {
     const std::string program = argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString()
@@ -143,7 +143,7 @@ int RunCommandLine(int argc, char* argv[]) {
         std::cout << VersionText();
         return 0;
     case TCommandLine::Window:
-        return RunWindow(command, argc, argv);
+        return RunWindow(command.Environment(), argc, argv);
     case TCommandLine::Once:
     case TCommandLine::DryRun:
         break;

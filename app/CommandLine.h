@@ -31,6 +31,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 std::string HelpText(const std::string& program);
 std::string VersionText();
 
+// The window and its message loop, until it closes or a signal ends it.
+int RunWindow(TFormEnvironment env, int argc, char* argv[]);
+
 // The whole program for a command line with arguments: exit status 0 for a
 // finished run, 1 for a failed one, 2 for a command line not understood.
 int RunCommandLine(int argc, char* argv[]);

@@ -194,6 +194,9 @@ void TForm1::CreateMembers() {
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setPlainText("Memo1");
+    // Lines logged but not yet in the view go in before the operator touches it.
+    Memo1->installEventFilter(this);
+    Memo1->viewport()->installEventFilter(this);
     Memo1->setGeometry(0, kClientHeight - kMemoHeight, kClientWidth, kMemoHeight);
 
     Button1 = new QPushButton(QString::fromUtf8("Ręczny start"), client);
@@ -327,6 +330,7 @@ bool TForm1::ConnectDatabases() {
 }
 
 std::string TForm1::MemoText() const {
+    FlushLog();
     // The raw text keeps no-break spaces that the plain-text view would turn
     // into blanks; paragraph separators are the line breaks, and so are the
     // line separators that Shift+Enter types.
@@ -337,6 +341,7 @@ std::string TForm1::MemoText() const {
 }
 
 void TForm1::SetMemoText(const std::string& text) {
+    FlushLog();
     QString t = Q(text);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     Memo1->setPlainText(t);
@@ -345,32 +350,58 @@ void TForm1::SetMemoText(const std::string& text) {
 void TForm1::DoLogu(const std::string& message) {
     if (!loguj) return;
     const QString line = Q(FEnv.FormatDateTime(FEnv.Clock->Now()) + "   " + message);
+    // An empty text or one ending in a line break gets "line CR LF", any
+    // other text "CR LF line", so the final break stays as it was.
+    bool endsInBreak;
+    if (FPendingLog.isEmpty()) {
+        const QString last = Memo1->document()->lastBlock().text();
+        endsInBreak = last.isEmpty() || last.endsWith(QChar::LineSeparator);
+    } else {
+        endsInBreak = FPendingLog.endsWith(QChar('\n'));
+    }
+    FPendingLog += endsInBreak ? line + "\n" : "\n" + line;
+    // After the operator's own edits the line goes in at once, so they stay
+    // before it and can no longer be undone, as with every logged line.
+    if (Memo1->document()->availableUndoSteps() > 0) FlushLog();
+    if (FEnv.LogEcho) *FEnv.LogEcho << line.toStdString() << std::endl;
+    // The lines of a burst (a pass runs without events) go into the view
+    // together, laid out once, as soon as anything reads the view or the
+    // event loop runs again.
+    if (!FFlushPending) {
+        FFlushPending = true;
+        QMetaObject::invokeMethod(this, [this] { FlushLog(); }, Qt::QueuedConnection);
+    }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::FocusIn:
+        FlushLog();
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::FlushLog() const {
+    FFlushPending = false;
+    if (FPendingLog.isEmpty()) return;
     QTextDocument* document = Memo1->document();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     // A logged line is no edit to undo: the history would grow with every
     // line for as long as the program runs. (Switching it off clears it.)
     document->setUndoRedoEnabled(false);
-    // An empty text or one ending in a line break gets "line CR LF", any
-    // other text "CR LF line", so the final break stays as it was.
-    const QString last = document->lastBlock().text();
-    if (last.isEmpty() || last.endsWith(QChar::LineSeparator)) cursor.insertText(line + "\n");
-    else cursor.insertText("\n" + line);
+    cursor.insertText(FPendingLog);
     document->setUndoRedoEnabled(true);
-    if (FEnv.LogEcho) *FEnv.LogEcho << line.toStdString() << std::endl;
-    // The newest line is in view. Placing it waits for the event loop, so
-    // that a pass of thousands of lines lays the view out once, not per line.
-    if (!FScrollPending) {
-        FScrollPending = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                FScrollPending = false;
-                QScrollBar* bar = Memo1->verticalScrollBar();
-                bar->setValue(bar->maximum());
-            },
-            Qt::QueuedConnection);
-    }
+    FPendingLog.clear();
+    // The newest line is in view.
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void TForm1::LoadLog() {

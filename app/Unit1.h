@@ -171,6 +171,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -209,7 +210,10 @@ private:
     TTextEncoding FLogEncoding = TTextEncoding::Ansi;
     bool FLogLoadFailed = false;
     bool FCentred = false;
-    bool FScrollPending = false;
+    // Logged lines not yet in the view, and whether their flush is queued.
+    void FlushLog() const;
+    mutable QString FPendingLog;
+    mutable bool FFlushPending = false;
 };
 
 } // namespace ostrakel

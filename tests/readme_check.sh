@@ -26,8 +26,8 @@ for signal in $signals; do
   need "how to stop the program" "\`$signal\`"
 done
 
-category=$(sed -n 's/.*std::setlocale(\(LC_[A-Z]*\), "").*/\1/p' "$src/app/main.cpp")
-[ -n "$category" ] || { echo "FAIL: no locale category found in app/main.cpp"; exit 1; }
+category=$(sed -n 's/.*std::setlocale(\(LC_[A-Z]*\), "").*/\1/p' "$src/app/CommandLine.cpp")
+[ -n "$category" ] || { echo "FAIL: no locale category found in app/CommandLine.cpp"; exit 1; }
 need "which locale the log's dates follow" "\`$category\`"
 
 missing=$(grep -o '"Database name is missing\.[^"]*"' "$src/db/FIBErrors.cpp" | head -n 1 | tr -d '"')

@@ -375,7 +375,7 @@ int RunBenchmark(int argc, char** argv, const TOptions& o) {
             for (bool forced : o.ForcedWrites) {
                 SetForcedWrites(pristine, forced);
                 ok = ok && RunConfiguration(o, pristine, work, forced, expected);
-                if (ok && !forced) MemoryRuns(o, pristine, work);
+                if (ok && !forced && !o.OnlyBulk) MemoryRuns(o, pristine, work);
             }
         }
         if (ok && o.StartupRuns > 0) ok = RunStartup("/proc/self/exe", work + "/startup", o.StartupRuns);
