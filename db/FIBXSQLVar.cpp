@@ -58,14 +58,17 @@ int64_t Pow10Int(int n) {
     return r;
 }
 
-// The low 32 bits of a value truncated toward zero; values beyond 64 bits saturate first.
-int32_t Low32(long double v) {
+// A value truncated toward zero; values beyond 64 bits saturate.
+int64_t TruncToInt64(long double v) {
     v = std::trunc(v);
-    int64_t whole;
-    if (v >= 9.2233720368547758e18L) whole = std::numeric_limits<int64_t>::max();
-    else if (v <= -9.2233720368547758e18L) whole = std::numeric_limits<int64_t>::min();
-    else whole = static_cast<int64_t>(v);
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(whole)));
+    if (v >= 9.2233720368547758e18L) return std::numeric_limits<int64_t>::max();
+    if (v <= -9.2233720368547758e18L) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(v);
+}
+
+// The low 32 bits of a value truncated toward zero.
+int32_t Low32(long double v) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(TruncToInt64(v))));
 }
 
 std::string TrimRightControl(std::string s) {
@@ -630,12 +633,8 @@ int64_t TFIBXSQLVAR::AsInt64() const {
         return Scale() >= 0 ? ScaledInt64() : ScaledInt64() / Pow10Int(-Scale());
     case SQL_FLOAT:
     case SQL_DOUBLE:
-    case SQL_D_FLOAT: {
-        const long double d = std::trunc(static_cast<long double>(AsDouble()));
-        if (d >= 9.2233720368547758e18L) return std::numeric_limits<int64_t>::max();
-        if (d <= -9.2233720368547758e18L) return std::numeric_limits<int64_t>::min();
-        return static_cast<int64_t>(d);
-    }
+    case SQL_D_FLOAT:
+        return TruncToInt64(AsDouble());
     case SQL_FIB_NULL:
         return 0;
     default:
