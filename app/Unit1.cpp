@@ -10,6 +10,7 @@
 #include "platform/Settings.h"
 #include "platform/qt/QtPlatform.h"
 
+#include <clocale>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
@@ -80,8 +81,21 @@ QIcon ProgramIcon() {
 
 std::string LogDateTimeText(TDateTime now) {
     const TDateTimeParts p = DecodeDateTime(now);
+    // A pass logs many lines a second: the text is made once for each second
+    // (and again when the time formats of the process change).
+    thread_local struct {
+        int64_t Second = -1;
+        std::string Locale, Text;
+    } last;
+    const int64_t second = ((((int64_t{p.Year} * 13 + p.Month) * 32 + p.Day) * 24 + p.Hour) * 60 + p.Minute) * 60 +
+                           p.Second;
+    const char* locale = std::setlocale(LC_TIME, nullptr);
+    if (second == last.Second && locale && last.Locale == locale) return last.Text;
     std::string text = FormatShortDate(now);
     if (p.Hour != 0 || p.Minute != 0 || p.Second != 0) text += " " + FormatLongTime(now);
+    last.Second = second;
+    last.Locale = locale ? locale : "";
+    last.Text = text;
     return text;
 }
 

@@ -427,6 +427,8 @@ void TFIBDatabase::Open(bool RaiseExcept) {
         return;
     }
     FHandleIsShared = false;
+    // A new attachment, perhaps to another file: nothing said of the old one holds.
+    ForgetDescriptions();
     CloseConnectionsAtProcessEnd();
     vInternalTransaction->SetTimeout(1000);
     // A connection that was force-closed kept its old number; this attachment has its own.
@@ -467,6 +469,7 @@ void TFIBDatabase::InternalClose(bool Force) {
     if (!Connected()) return;
     CheckActive(false);
     DropQueryCache();
+    ForgetDescriptions();
     RunDisconnectHandler(BeforeDisconnect, "BeforeDisconnect");
     const auto before = vBeforeDisconnect;
     for (const auto& [key, event] : before)

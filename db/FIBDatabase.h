@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -206,6 +207,21 @@ public:
                                          bool aCacheQuery = true);
     struct TQueryCache;
 
+    // What the server said of a statement text the last time it was prepared
+    // on this connection: its type and the description of its parameters. A
+    // text prepared again needs no second asking. Any DDL run through this
+    // connection, a failed execute of the text and the disconnect forget it.
+    struct TStatementDescription {
+        int SQLType = 0;
+        bool BindDescribed = false;
+        short BindCount = 0;             // sqld of the parameter describe
+        std::vector<XSQLVAR> BindVars;   // as described, without data and indicator
+    };
+    const TStatementDescription* FindDescription(const std::string& Text) const;
+    TStatementDescription& RememberDescription(const std::string& Text);
+    void ForgetDescription(const std::string& Text);
+    void ForgetDescriptions() { FDescriptions.clear(); }
+
     // ---- character-set questions ----
     bool IsUnicodeConnect() const;
     bool IsKOI8Connect() const;
@@ -265,6 +281,7 @@ private:
     // Statements of QueryValue kept for their next use, and dropping them.
     std::shared_ptr<TQueryCache> FQueryCache;
     void DropQueryCache();
+    std::unordered_map<std::string, TStatementDescription> FDescriptions;
     // Ends the transactions by force and detaches, telling no one and raising
     // nothing: what a destructor does when a disconnect handler failed.
     void DetachQuietly();

@@ -187,8 +187,24 @@ TFIBXSQLDA& TFIBQuery::Params() {
     return FUserSQLParams;
 }
 
+const TScanResult* TFIBQuery::Scan(const std::string& Text, TSQLKind Kind, TScanMode Mode) {
+    // A statement goes back and forth between a few texts; each is read once.
+    constexpr size_t kTextsKept = 8;
+    for (size_t i = 0; i < FScans.size(); ++i) {
+        if (FScans[i].Mode != Mode || FScans[i].Text != Text) continue;
+        if (i > 0) std::rotate(FScans.begin(), FScans.begin() + static_cast<std::ptrdiff_t>(i),
+                               FScans.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        return &FScans.front().Result;
+    }
+    std::optional<TScanResult> scan = ScanSQL(Text, Kind, Mode, NamePath(), Mode == TScanMode::Caller && InLoading());
+    if (!scan) return nullptr;
+    if (FScans.size() == kTextsKept) FScans.pop_back();
+    FScans.insert(FScans.begin(), TScannedText{Mode, Text, std::move(*scan)});
+    return &FScans.front().Result;
+}
+
 void TFIBQuery::ScanCallerText() {
-    std::optional<TScanResult> scan = ScanSQL(FJoinedText, FSQLKind, TScanMode::Caller, NamePath(), InLoading());
+    const TScanResult* scan = Scan(FJoinedText, FSQLKind, TScanMode::Caller);
     if (!scan) return;
     BuildList(FUserSQLParams, scan->Tokens, TScanMode::Caller);
 }
@@ -271,8 +287,7 @@ void TFIBQuery::AssembleAndScanServerText(bool /*ForExecution*/) {
     const bool mayForce = (FQueryRunState & qrsInExecute) || !(FQueryRunState & qrsInPrepare);
     const TAssemblyResult assembled =
         AssembleServerText(FJoinedText, input, FHaveMacros, FOptions.Contains(qoNoForceIsNull), mayForce);
-    std::optional<TScanResult> scan =
-        ScanSQL(assembled.Text, SQLKindOfText(assembled.Text), TScanMode::Server, NamePath(), false);
+    const TScanResult* scan = Scan(assembled.Text, SQLKindOfText(assembled.Text), TScanMode::Server);
     vDiffParams = assembled.AnyReplaced();
     for (int i = 0; i < FUserSQLParams.Count(); ++i) {
         TFIBXSQLVAR& v = FUserSQLParams.Vars(i);
@@ -383,18 +398,28 @@ void TFIBQuery::Prepare() {
     if (OnlyBlanks(FProcessedSQL)) RaiseClientError(fibeEmptyQuery, "Prepare");
 
     IIBClientLibrary& lib = ClientLibrary();
+    // The same text on the same connection has the same type and parameters.
+    FDescriptionKey.assign(1, static_cast<char>('0' + Dialect()));
+    FDescriptionKey += FPreparedSQL;
+    const TFIBDatabase::TStatementDescription* known = Database()->FindDescription(FDescriptionKey);
+    FDescribedFromCache = known != nullptr;
+    bool bindDescribed = false;
     try {
         Call(lib.isc_dsql_alloc_statement2(StatusVector(), Database()->HandlePtr(), &FHandle), true);
         FSQLRecord.SetCount(1);
         Call(lib.isc_dsql_prepare(StatusVector(), Transaction()->HandlePtr(), &FHandle, 0, FPreparedSQL.c_str(),
                                   static_cast<unsigned short>(Dialect()), FSQLRecord.ForDescribe()),
              true);
-        const char item = isc_info_sql_stmt_type;
-        char info[8] = {};
-        Call(lib.isc_dsql_sql_info(StatusVector(), &FHandle, 1, &item, sizeof info, info), true);
-        if (info[0] != isc_info_sql_stmt_type) RaiseClientError(fibeUnknownError);
-        const short len = static_cast<short>(lib.isc_vax_integer(info + 1, 2));
-        FSQLType = static_cast<TFIBSQLTypes>(lib.isc_vax_integer(info + 3, std::clamp<short>(len, 0, 4)));
+        if (known) {
+            FSQLType = static_cast<TFIBSQLTypes>(known->SQLType);
+        } else {
+            const char item = isc_info_sql_stmt_type;
+            char info[8] = {};
+            Call(lib.isc_dsql_sql_info(StatusVector(), &FHandle, 1, &item, sizeof info, info), true);
+            if (info[0] != isc_info_sql_stmt_type) RaiseClientError(fibeUnknownError);
+            const short len = static_cast<short>(lib.isc_vax_integer(info + 1, 2));
+            FSQLType = static_cast<TFIBSQLTypes>(lib.isc_vax_integer(info + 3, std::clamp<short>(len, 0, 4)));
+        }
         if (FSQLType == SQLSelectForUpdate) {
             if (FCursorName.empty()) {
                 std::random_device rd;
@@ -412,7 +437,7 @@ void TFIBQuery::Prepare() {
         case SQLDelete:
         case SQLExecProcedure:
         case SQLSelectForUpdate:
-            DescribeAfterPrepare();
+            bindDescribed = DescribeAfterPrepare(known);
             break;
         case SQLGetSegment:
         case SQLPutSegment:
@@ -424,6 +449,20 @@ void TFIBQuery::Prepare() {
             break;
         }
         FPrepared = true;
+        if (!known || bindDescribed) {
+            TFIBDatabase::TStatementDescription& told = Database()->RememberDescription(FDescriptionKey);
+            told.SQLType = FSQLType;
+            if (bindDescribed) {
+                const XSQLDA* da = FSQLParams.ForDescribe();
+                told.BindDescribed = true;
+                told.BindCount = da->sqld;
+                told.BindVars.assign(da->sqlvar, da->sqlvar + std::clamp<int>(da->sqld, 0, da->sqln));
+                for (XSQLVAR& v : told.BindVars) {
+                    v.sqldata = nullptr;
+                    v.sqlind = nullptr;
+                }
+            }
+        }
     } catch (...) {
         if (FHandle) {
             ISC_STATUS quiet[ISC_STATUS_LENGTH];
@@ -436,13 +475,29 @@ void TFIBQuery::Prepare() {
     }
 }
 
-void TFIBQuery::DescribeAfterPrepare() {
+bool TFIBQuery::DescribeAfterPrepare(const TFIBDatabase::TStatementDescription* Known) {
     IIBClientLibrary& lib = ClientLibrary();
     TFIBXSQLDA& inUse = vDiffParams ? FSQLParams : FUserSQLParams;
+    bool described = false;
     if (inUse.Count() > 0 && FSQLParams.Count() > 0) {
-        Call(lib.isc_dsql_describe_bind(StatusVector(), &FHandle, static_cast<unsigned short>(Dialect()),
-                                        FSQLParams.ForDescribe()),
-             true);
+        XSQLDA* da = FSQLParams.ForDescribe();
+        if (Known && Known->BindDescribed) {
+            // What the describe said the last time, written as the describe writes it.
+            da->sqld = Known->BindCount;
+            const int n = std::min<int>(da->sqln, static_cast<int>(Known->BindVars.size()));
+            for (int i = 0; i < n; ++i) {
+                XSQLVAR& v = da->sqlvar[i];
+                char* data = v.sqldata;
+                short* indicator = v.sqlind;
+                v = Known->BindVars[static_cast<size_t>(i)];
+                v.sqldata = data;
+                v.sqlind = indicator;
+            }
+        } else {
+            Call(lib.isc_dsql_describe_bind(StatusVector(), &FHandle, static_cast<unsigned short>(Dialect()), da),
+                 true);
+            described = true;
+        }
         for (int i = 0; i < FSQLParams.Count(); ++i) FSQLParams.Vars(i).AllocateForDescription(false);
         if (!vDiffParams) {
             const int n = std::min(FUserSQLParams.Count(), FSQLParams.Count());
@@ -476,6 +531,7 @@ void TFIBQuery::DescribeAfterPrepare() {
     } else {
         FSQLRecord.SetCount(0);
     }
+    return described;
 }
 
 // ---- execute
@@ -547,6 +603,12 @@ void TFIBQuery::ExecQuery() {
     IIBClientLibrary& lib = ClientLibrary();
     const uint64_t started = SystemClock().TickCount();
     TOnExit timed{[this, started] { FCallTime = SystemClock().TickCount() - started; }};
+    // A text whose execute fails is described anew at its next prepare, in
+    // case what was said of it no longer holds.
+    bool executed = false;
+    TOnExit forget{[this, &executed] {
+        if (!executed && FDescribedFromCache && Database()) Database()->ForgetDescription(FDescriptionKey);
+    }};
     switch (FSQLType) {
     case SQLSelect:
     case SQLSelectForUpdate:
@@ -577,8 +639,11 @@ void TFIBQuery::ExecQuery() {
         Call(lib.isc_dsql_execute(StatusVector(), Transaction()->HandlePtr(), &FHandle,
                                   static_cast<unsigned short>(Dialect()), input),
              true);
+        // A changed table or procedure may change what other texts take.
+        if (FSQLType == SQLDDL) Database()->ForgetDescriptions();
         break;
     }
+    executed = true;
     if (FParamsLookedFor && params.Count() > 0 && FHaveMacros)
         for (int i = 0; i < params.Count(); ++i)
             if (params.Vars(i).FIsMacro) params.Vars(i).FOldValue = params.Vars(i).AsString();
@@ -602,6 +667,8 @@ void TFIBQuery::ExecuteImmediate() {
     Call(lib.isc_dsql_execute_immediate(StatusVector(), Database()->HandlePtr(), Transaction()->HandlePtr(), 0,
                                         FPreparedSQL.c_str(), static_cast<unsigned short>(Dialect()), input),
          true);
+    // What runs here is mostly DDL, which may change what other texts take.
+    Database()->ForgetDescriptions();
     AfterExecuteStep();
 }
 

@@ -183,6 +183,9 @@ private:
 
     void BeforeSQLChange();
     void AfterSQLChange();
+    // The scan of a text, kept for the texts used last; null where a statement
+    // being loaded keeps its earlier lists.
+    const TScanResult* Scan(const std::string& Text, TSQLKind Kind, TScanMode Mode);
     void ScanCallerText();
     bool NeedsAssembly() const;
     void AssembleAndScanServerText(bool ForExecution);
@@ -194,7 +197,8 @@ private:
     void AfterExecuteStep();
     XSQLDA* ChooseInput();
     void WritePendingBlobs(TFIBXSQLDA& List);
-    void DescribeAfterPrepare();
+    // True when the parameters were described by the server (not taken from the connection).
+    bool DescribeAfterPrepare(const TFIBDatabase::TStatementDescription* Known);
     void NameColumns();
     TFIBXSQLVAR* Lookup(TFIBXSQLDA& List, const std::string& Name, bool CallerList);
     void OnTransactionEnding(TFIBTransaction* Transaction);
@@ -239,6 +243,14 @@ private:
     bool FHasBlobParams = false;
     int FQueryRunState = 0;
     bool FAutoCloseOnTransactionEnd = true;
+    struct TScannedText {
+        TScanMode Mode;
+        std::string Text;
+        TScanResult Result;
+    };
+    std::vector<TScannedText> FScans; // the latest first
+    std::string FDescriptionKey; // dialect and server text of the last prepare
+    bool FDescribedFromCache = false;
 };
 
 // The statement the main window holds: ExecQuery with an error handler that

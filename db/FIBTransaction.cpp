@@ -489,10 +489,14 @@ TpFIBTransaction::~TpFIBTransaction() {
 
 void TpFIBTransaction::StartTransaction() {
     if (Active()) return;
-    if (FTPBMode == tpbReadCommitted)
-        SetTRParams({"write", "isc_tpb_nowait", "read_committed", "rec_version"});
-    else if (FTPBMode == tpbRepeatableRead)
-        SetTRParams({"write", "isc_tpb_nowait", "concurrency"});
+    static const std::vector<std::string> kReadCommitted = {"write", "isc_tpb_nowait", "read_committed",
+                                                            "rec_version"};
+    static const std::vector<std::string> kRepeatableRead = {"write", "isc_tpb_nowait", "concurrency"};
+    // Lines already in place keep the parameter block built from them.
+    const std::vector<std::string>* mode = FTPBMode == tpbReadCommitted    ? &kReadCommitted
+                                           : FTPBMode == tpbRepeatableRead ? &kRepeatableRead
+                                                                           : nullptr;
+    if (mode && TRParams().Lines() != *mode) SetTRParams(*mode);
     if (auto* db = dynamic_cast<TpFIBDatabase*>(DefaultDatabase()); db && db->BeforeStartTransaction)
         db->BeforeStartTransaction(this);
     if (BeforeStart) BeforeStart(this);

@@ -13,6 +13,21 @@ struct TFIBDatabase::TQueryCache {
     std::map<std::pair<const TFIBTransaction*, std::string>, std::unique_ptr<TFIBQuery>> Statements;
 };
 
+const TFIBDatabase::TStatementDescription* TFIBDatabase::FindDescription(const std::string& Text) const {
+    const auto it = FDescriptions.find(Text);
+    return it == FDescriptions.end() ? nullptr : &it->second;
+}
+
+TFIBDatabase::TStatementDescription& TFIBDatabase::RememberDescription(const std::string& Text) {
+    // A program uses a handful of texts; one that builds texts without end
+    // starts over now and then instead of growing.
+    constexpr size_t kMostTexts = 256;
+    if (FDescriptions.size() >= kMostTexts && !FDescriptions.contains(Text)) FDescriptions.clear();
+    return FDescriptions[Text];
+}
+
+void TFIBDatabase::ForgetDescription(const std::string& Text) { FDescriptions.erase(Text); }
+
 void TFIBDatabase::DropQueryCache() {
     // Reset first: a statement's destructor may come back here through its link.
     std::shared_ptr<TQueryCache> cache = std::move(FQueryCache);
