@@ -370,6 +370,49 @@ TEST_F(QueryTest, ABlobValueIsWrittenOnceWhicheverListGoesToTheServer) {
     }
 }
 
+TEST_F(QueryTest, WhatTheServerSaysOfATextIsAskedOnceUntilItMayHaveChanged) {
+    const char* const kUpdate = "update W set T = :t where ID = :id";
+    // One run of the text set anew: its value (null: NULL), whether the server
+    // refuses it, and whether the server is asked about the text again.
+    auto run = [&](const char* value, bool refused, bool asked) {
+        SCOPED_TRACE(value ? value : "NULL");
+        counts.Reset();
+        SetText(*q, kUpdate);
+        q->ParamByName("id").SetAsInteger(1);
+        if (value)
+            q->ParamByName("t").SetAsString(value);
+        else
+            q->ParamByName("t").SetIsNull(true);
+        EXPECT_EQ(Raised([&] { q->ExecQuery(); }).Kind, refused ? "server" : "none");
+        EXPECT_EQ(counts[TCallCounts::Prepare], 1);
+        EXPECT_EQ(counts[TCallCounts::DescribeBind], asked ? 1 : 0);
+        EXPECT_EQ(counts[TCallCounts::StatementInfo], asked ? 1 : 0);
+        tr->Commit();
+        tr->StartTransaction();
+        if (!refused)
+            EXPECT_EQ(other->QueryText("select coalesce(T, '<null>') from W where ID = 1"), value ? value : "<null>");
+    };
+    run(nullptr, false, true); // a NULL takes the parameter's type from the server
+    run(nullptr, false, false);
+    run("two", false, false);
+    run("more than ten", true, false); // too long for varchar(10)
+    run("three", false, true);         // after a failure the text is described anew
+
+    // A definition through the connection may change what the text takes.
+    SetText(*q, "alter table W alter T type varchar(40)");
+    q->ExecQuery();
+    tr->Commit();
+    tr->StartTransaction();
+    run("more than ten now fits", false, true);
+    run(nullptr, false, false);
+
+    // So may anything while the connection was away.
+    db->SetConnected(false);
+    db->SetConnected(true);
+    tr->StartTransaction();
+    run("four", false, true);
+}
+
 TEST_F(QueryTest, DefinitionsRunImmediately) {
     SetText(*q, "create table NEWT (A integer)");
     EXPECT_EQ(q->SQLKind(), skDDL);

@@ -29,7 +29,9 @@ public:
         Allocate = 3,
         Drop = 4,
         CloseCursor = 5,
-        CreateBlob = 6
+        CreateBlob = 6,
+        DescribeBind = 7,
+        StatementInfo = 8
     };
     explicit TCallCounts(const std::string& Library) {
         void* lib = dlopen(Library.c_str(), RTLD_NOW);

@@ -11,7 +11,7 @@
 
 namespace {
 
-long gCounts[7] = {0, 0, 0, 0, 0, 0, 0};
+long gCounts[9] = {};
 bool gDropStatementType = false;
 bool gBlankAliases = false;
 std::vector<std::string> gPrepared; // the texts prepared since the last reset
@@ -32,7 +32,8 @@ template <class F> F Real(const char* name) {
 
 extern "C" {
 
-// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close, 6 blob created.
+// 0 prepare, 1 fetch, 2 execute, 3 allocate, 4 free (drop), 5 cursor close, 6 blob created,
+// 7 parameters described, 8 statement information asked.
 __attribute__((visibility("default"))) long counting_client_count(int which) {
     return gCounts[which];
 }
@@ -92,6 +93,11 @@ ISC_STATUS ISC_EXPORT isc_dsql_describe(ISC_STATUS* s, isc_stmt_handle* h, unsig
     return status;
 }
 
+ISC_STATUS ISC_EXPORT isc_dsql_describe_bind(ISC_STATUS* s, isc_stmt_handle* h, unsigned short d, XSQLDA* x) {
+    ++gCounts[7];
+    return Real<decltype(&isc_dsql_describe_bind)>("isc_dsql_describe_bind")(s, h, d, x);
+}
+
 ISC_STATUS ISC_EXPORT isc_dsql_free_statement(ISC_STATUS* s, isc_stmt_handle* h, unsigned short option) {
     ++gCounts[option == DSQL_drop ? 4 : 5];
     return Real<decltype(&isc_dsql_free_statement)>("isc_dsql_free_statement")(s, h, option);
@@ -99,6 +105,7 @@ ISC_STATUS ISC_EXPORT isc_dsql_free_statement(ISC_STATUS* s, isc_stmt_handle* h,
 
 ISC_STATUS ISC_EXPORT isc_dsql_sql_info(ISC_STATUS* s, isc_stmt_handle* h, short itemsLength,
                                         const ISC_SCHAR* items, short bufferLength, ISC_SCHAR* buffer) {
+    ++gCounts[8];
     const ISC_STATUS status = Real<decltype(&isc_dsql_sql_info)>("isc_dsql_sql_info")(
         s, h, itemsLength, items, bufferLength, buffer);
     if (gDropStatementType && status == 0 && bufferLength > 0) buffer[0] = isc_info_end;
