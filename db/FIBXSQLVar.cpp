@@ -1016,16 +1016,20 @@ void TFIBXSQLDA::SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries) {
 void TFIBXSQLDA::IndexNames() {
     FNames.clear();
     FEquelNames.clear();
-    for (int i = 0; i < FCount; ++i) FNames.emplace(FVars[static_cast<size_t>(i)]->Name(), i);
+    // A short list is searched from its start; a long one gets an index.
+    if (FCount > kSearchedNames)
+        for (int i = 0; i < FCount; ++i) FNames.emplace(FVars[static_cast<size_t>(i)]->Name(), i);
     if (!FIsParams) return;
-    for (auto it = FNames.begin(); it != FNames.end();) {
-        auto range = FNames.equal_range(it->first);
-        if (std::distance(range.first, range.second) > 1) {
-            std::vector<int>& same = FEquelNames[it->first];
-            for (auto j = range.first; j != range.second; ++j) same.push_back(j->second);
-            std::sort(same.begin(), same.end());
+    for (int i = 0; i < FCount; ++i) {
+        const std::string& name = FVars[static_cast<size_t>(i)]->Name();
+        if (FEquelNames.contains(name)) continue;
+        std::vector<int> same;
+        for (int j = i + 1; j < FCount; ++j) {
+            if (FVars[static_cast<size_t>(j)]->Name() != name) continue;
+            if (same.empty()) same.push_back(i);
+            same.push_back(j);
         }
-        it = range.second;
+        if (!same.empty()) FEquelNames.emplace(name, std::move(same));
     }
 }
 
@@ -1034,22 +1038,40 @@ const std::vector<int>* TFIBXSQLDA::EqualNamed(const std::string& Name) const {
     return it == FEquelNames.end() ? nullptr : &it->second;
 }
 
-TFIBXSQLVAR* TFIBXSQLDA::ByName(const std::string& Name) {
-    if (const auto it = FCachedNames.find(Name); it != FCachedNames.end() && it->second < FCount)
-        return FVars[static_cast<size_t>(it->second)].get();
-    auto find = [this](const std::string& n) -> int {
-        const auto it = FNames.find(n);
-        return it == FNames.end() ? -1 : it->second;
+int TFIBXSQLDA::IndexOf(std::string_view Name, bool UpperCased) const {
+    auto same = [&](const std::string& n) {
+        if (n.size() != Name.size()) return false;
+        if (!UpperCased) return n == Name;
+        for (size_t k = 0; k < n.size(); ++k) {
+            char c = Name[k];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            if (n[k] != c) return false;
+        }
+        return true;
     };
+    if (FCount <= kSearchedNames) {
+        for (int i = 0; i < FCount; ++i)
+            if (same(FVars[static_cast<size_t>(i)]->Name())) return i;
+        return -1;
+    }
+    const auto it = FNames.find(UpperCased ? UpperAscii(std::string(Name)) : std::string(Name));
+    return it == FNames.end() ? -1 : it->second;
+}
+
+TFIBXSQLVAR* TFIBXSQLDA::ByName(const std::string& Name) {
+    const bool searched = FCount <= kSearchedNames;
+    if (!searched)
+        if (const auto it = FCachedNames.find(Name); it != FCachedNames.end() && it->second < FCount)
+            return FVars[static_cast<size_t>(it->second)].get();
     int found;
     if (Name.size() >= 2 && Name.front() == '"' && Name.back() == '"') {
-        found = find(Name.substr(1, Name.size() - 2));
+        found = IndexOf(std::string_view(Name).substr(1, Name.size() - 2), false);
     } else {
-        found = find(Name);
-        if (found < 0) found = find(UpperAscii(Name));
+        found = IndexOf(Name, false);
+        if (found < 0) found = IndexOf(Name, true);
     }
     if (found < 0) return nullptr;
-    FCachedNames[Name] = found;
+    if (!searched) FCachedNames[Name] = found;
     return FVars[static_cast<size_t>(found)].get();
 }
 

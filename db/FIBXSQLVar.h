@@ -234,6 +234,10 @@ private:
     };
     void Reserve(int Capacity);
     void Rebind();
+    // The first entry of that name (ASCII a-z taken as A-Z when asked), or -1.
+    int IndexOf(std::string_view Name, bool UpperCased) const;
+    // Up to this many entries, a name is looked for from the start of the list.
+    static constexpr int kSearchedNames = 16;
 
     TFIBQuery* FQuery;
     bool FIsParams;

@@ -1,5 +1,6 @@
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -95,6 +96,9 @@ std::string Win1250ToUtf8(std::string_view bytes) {
 }
 
 std::string Utf8ToWin1250(std::string_view text) {
+    // Statement texts are mostly ASCII, which is the same in both.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     const auto& rev = ReverseTable();
