@@ -243,6 +243,7 @@ void TFIBQuery::BuildList(TFIBXSQLDA& List, const std::vector<TSQLToken>& Tokens
         entries.push_back(std::move(entry));
     }
     List.SetEntries(std::move(entries));
+    List.GiveBack(std::move(old));
     for (int i = 0; i < List.Count(); ++i) {
         TFIBXSQLVAR& v = List.Vars(i);
         if (v.FIsMacro) FHaveMacros = true;

@@ -244,7 +244,7 @@ bool TFIBXSQLVAR::IsParam() const { return FParent->IsParams(); }
 
 void TFIBXSQLVAR::Bind(XSQLVAR* Var) {
     FXSQLVAR = Var;
-    if (FData.empty()) FData.resize(1);
+    if (FData.empty()) FData.assign(1, 0);
     FXSQLVAR->sqldata = FData.data();
     FXSQLVAR->sqlind = &FIndicator;
 }
@@ -976,7 +976,21 @@ TFIBXSQLVAR& TFIBXSQLDA::Vars(int Index) const {
     return *FVars[static_cast<size_t>(Index)];
 }
 
-std::unique_ptr<TFIBXSQLVAR> TFIBXSQLDA::NewEntry() { return std::make_unique<TFIBXSQLVAR>(this, -1); }
+std::unique_ptr<TFIBXSQLVAR> TFIBXSQLDA::NewEntry() {
+    if (FSpare.empty()) return std::make_unique<TFIBXSQLVAR>(this, -1);
+    // A statement whose text goes back and forth makes the same entries again and again.
+    std::unique_ptr<TFIBXSQLVAR> entry = std::move(FSpare.back());
+    FSpare.pop_back();
+    std::destroy_at(entry.get());
+    std::construct_at(entry.get(), this, -1);
+    return entry;
+}
+
+void TFIBXSQLDA::GiveBack(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries) {
+    constexpr size_t kMostSpare = 32;
+    for (auto& e : Entries)
+        if (e && FSpare.size() < kMostSpare) FSpare.push_back(std::move(e));
+}
 
 std::vector<std::unique_ptr<TFIBXSQLVAR>> TFIBXSQLDA::TakeEntries() {
     // The holders keep their descriptions with them; the slots they leave are reused.
@@ -998,6 +1012,7 @@ std::vector<std::unique_ptr<TFIBXSQLVAR>> TFIBXSQLDA::TakeEntries() {
 void TFIBXSQLDA::SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries) {
     const int n = static_cast<int>(Entries.size());
     Reserve(n);
+    GiveBack(std::move(FVars));
     FVars.clear();
     for (int i = 0; i < n; ++i) {
         auto& v = Entries[static_cast<size_t>(i)];

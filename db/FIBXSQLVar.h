@@ -4,6 +4,7 @@
 
 #include "platform/DateTime.h"
 
+#include <cstring>
 #include <ibase.h>
 
 #include <cstdint>
@@ -19,6 +20,36 @@ namespace ostrakel {
 
 class TFIBQuery;
 class TFIBXSQLDA;
+
+// The bytes of one value: short ones (every number, date and time) inside the
+// entry, longer ones on the heap. Growing keeps nothing of the old bytes.
+class TValueBytes {
+public:
+    TValueBytes() = default;
+    TValueBytes(const TValueBytes&) = delete;
+    TValueBytes& operator=(const TValueBytes&) = delete;
+
+    char* data() { return FHeap ? FHeap.get() : FInline; }
+    const char* data() const { return FHeap ? FHeap.get() : FInline; }
+    size_t size() const { return FSize; }
+    bool empty() const { return FSize == 0; }
+    // Makes Len bytes of zero.
+    void assign(size_t Len, char) {
+        if (Len > FCapacity) {
+            FHeap = std::make_unique<char[]>(Len);
+            FCapacity = Len;
+        }
+        std::memset(data(), 0, Len);
+        FSize = Len;
+    }
+
+private:
+    static constexpr size_t kInline = 16;
+    alignas(8) char FInline[kInline] = {};
+    std::unique_ptr<char[]> FHeap;
+    size_t FSize = 0;
+    size_t FCapacity = kInline;
+};
 
 // The type codes the layer knows beyond ibase.h's.
 inline constexpr short SQL_FIB_BOOLEAN = 590;
@@ -176,7 +207,7 @@ private:
     XSQLVAR* FXSQLVAR = nullptr;
     // The description an entry keeps while it belongs to no list's XSQLDA.
     XSQLVAR FOwnVar{};
-    std::vector<char> FData;
+    TValueBytes FData;
     short FIndicator = 0;
     std::string FName;
     bool FModified = false;
@@ -227,6 +258,8 @@ public:
     std::vector<std::unique_ptr<TFIBXSQLVAR>> TakeEntries();
     void SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries);
     std::unique_ptr<TFIBXSQLVAR> NewEntry();
+    // Entries no longer in use, kept to be made new again.
+    void GiveBack(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries);
 
 private:
     struct TFree {
@@ -248,6 +281,7 @@ private:
     std::multimap<std::string, int> FNames;
     std::map<std::string, std::vector<int>> FEquelNames;
     std::map<std::string, int> FCachedNames;
+    std::vector<std::unique_ptr<TFIBXSQLVAR>> FSpare;
     bool FHasDefferedSettings = false;
     bool FRowFetched = false;
 };
