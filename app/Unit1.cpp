@@ -373,7 +373,13 @@ void TForm1::DoLogu(const std::string& message) {
     } else {
         endsInBreak = FPendingLog.endsWith(QChar('\n'));
     }
-    FPendingLog += endsInBreak ? line + "\n" : "\n" + line;
+    if (endsInBreak) {
+        FPendingLog += line;
+        FPendingLog += QChar('\n');
+    } else {
+        FPendingLog += QChar('\n');
+        FPendingLog += line;
+    }
     // After the operator's own edits the line goes in at once, so they stay
     // before it and can no longer be undone, as with every logged line.
     if (Memo1->document()->availableUndoSteps() > 0) FlushLog();

@@ -157,8 +157,8 @@ void TFIBQuery::AfterSQLChange() {
     ++FSQLTextChangeCount;
     FParamsLookedFor = FParamCheck;
     if (!FParamCheck || FSQL.Empty() || !QuickScanHasParams(FJoinedText)) {
-        FUserSQLParams.SetEntries({});
-        FSQLParams.SetEntries({});
+        FUserSQLParams.ClearEntries();
+        FSQLParams.ClearEntries();
         vDiffParams = false;
         FProcessedSQL = FJoinedText;
     } else {
@@ -210,9 +210,12 @@ void TFIBQuery::ScanCallerText() {
 }
 
 void TFIBQuery::BuildList(TFIBXSQLDA& List, const std::vector<TSQLToken>& Tokens, TScanMode Mode) {
-    std::vector<std::unique_ptr<TFIBXSQLVAR>> old = List.TakeEntries();
-    std::vector<std::unique_ptr<TFIBXSQLVAR>> entries;
-    std::vector<bool> fresh;
+    std::vector<std::unique_ptr<TFIBXSQLVAR>>& old = FOldEntries;
+    std::vector<std::unique_ptr<TFIBXSQLVAR>>& entries = FNewEntries;
+    std::vector<char>& fresh = FFreshEntries;
+    List.TakeEntries(old);
+    entries.clear();
+    fresh.clear();
     for (const TSQLToken& token : Tokens) {
         const bool isMacro = token.IsMacro();
         if (isMacro && Mode == TScanMode::Server) continue;
@@ -226,11 +229,11 @@ void TFIBQuery::BuildList(TFIBXSQLDA& List, const std::vector<TSQLToken>& Tokens
         if (reuse != old.end()) {
             entry = std::move(*reuse);
             entry->ForgetServerDescription();
-            fresh.push_back(false);
+            fresh.push_back(0);
         } else {
             entry = List.NewEntry();
             entry->SetName(name);
-            fresh.push_back(true);
+            fresh.push_back(1);
         }
         entry->FQuoted = token.Quoted;
         entry->FIsMacro = isMacro;
@@ -242,8 +245,8 @@ void TFIBQuery::BuildList(TFIBXSQLDA& List, const std::vector<TSQLToken>& Tokens
         entry->FCanForceIsNull = token.CanForceIsNull;
         entries.push_back(std::move(entry));
     }
-    List.SetEntries(std::move(entries));
-    List.GiveBack(std::move(old));
+    List.SetEntries(entries);
+    List.GiveBack(old);
     for (int i = 0; i < List.Count(); ++i) {
         TFIBXSQLVAR& v = List.Vars(i);
         if (v.FIsMacro) FHaveMacros = true;

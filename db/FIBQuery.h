@@ -249,6 +249,9 @@ private:
         TScanResult Result;
     };
     std::vector<TScannedText> FScans; // the latest first
+    // Room BuildList works in, kept from one text to the next.
+    std::vector<std::unique_ptr<TFIBXSQLVAR>> FOldEntries, FNewEntries;
+    std::vector<char> FFreshEntries;
     std::string FDescriptionKey; // dialect and server text of the last prepare
     bool FDescribedFromCache = false;
 };

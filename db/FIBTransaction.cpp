@@ -295,8 +295,7 @@ void TFIBTransaction::StartTransaction() {
         entries.push_back({e.Database->HandlePtr(), static_cast<int>(tpb->size()), tpb->data()});
     }
 
-    for (TFIBBase* link : std::vector<TFIBBase*>(FFIBBases))
-        if (Linked(link) && link->OnTransactionStarting) link->OnTransactionStarting(this);
+    NotifyLinks(&TFIBBase::OnTransactionStarting);
 
     if (!Active()) {
         CallBackwards(FBeforeStart, this);
@@ -314,11 +313,28 @@ void TFIBTransaction::StartTransaction() {
         CallBackwards(FAfterStart, this);
     }
 
-    for (TFIBBase* link : std::vector<TFIBBase*>(FFIBBases))
-        if (Linked(link) && link->OnTransactionStarted) link->OnTransactionStarted(this);
+    NotifyLinks(&TFIBBase::OnTransactionStarted);
 
     FState = tsActive;
     if (FTimer && FTimer->Interval() > 0) FTimer->SetEnabled(true);
+}
+
+void TFIBTransaction::NotifyLinks(TFIBBase::TLinkTransactionEvent TFIBBase::*Handler) {
+    // Told from a copy of the list: a handler may take a link away, and a link
+    // that has gone is not told.
+    constexpr size_t kOnStack = 16;
+    TFIBBase* onStack[kOnStack];
+    std::vector<TFIBBase*> onHeap;
+    TFIBBase** links = onStack;
+    const size_t n = FFIBBases.size();
+    if (n > kOnStack) {
+        onHeap = FFIBBases;
+        links = onHeap.data();
+    } else {
+        std::copy(FFIBBases.begin(), FFIBBases.end(), onStack);
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (Linked(links[i]) && links[i]->*Handler) (links[i]->*Handler)(this);
 }
 
 void TFIBTransaction::EndingNotifications(TTransactionAction Action, bool Force) {

@@ -156,6 +156,7 @@ private:
     bool Linked(const TFIBBase* Link) const;
     // The connection forgets this transaction (it is being removed from it).
     void ForgetDatabase(TFIBDatabase* Database);
+    void NotifyLinks(TFIBBase::TLinkTransactionEvent TFIBBase::*Handler);
     void EndingNotifications(TTransactionAction Action, bool Force);
     void EndedNotifications(TTransactionAction Action, bool Force);
     void RaiseFromStatus();

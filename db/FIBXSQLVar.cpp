@@ -986,34 +986,33 @@ std::unique_ptr<TFIBXSQLVAR> TFIBXSQLDA::NewEntry() {
     return entry;
 }
 
-void TFIBXSQLDA::GiveBack(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries) {
+void TFIBXSQLDA::GiveBack(std::vector<std::unique_ptr<TFIBXSQLVAR>>& Entries) {
     constexpr size_t kMostSpare = 32;
     for (auto& e : Entries)
         if (e && FSpare.size() < kMostSpare) FSpare.push_back(std::move(e));
+    Entries.clear();
 }
 
-std::vector<std::unique_ptr<TFIBXSQLVAR>> TFIBXSQLDA::TakeEntries() {
+void TFIBXSQLDA::TakeEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>>& Out) {
     // The holders keep their descriptions with them; the slots they leave are reused.
-    std::vector<std::unique_ptr<TFIBXSQLVAR>> entries;
+    Out.clear();
     for (int i = 0; i < FCount; ++i) {
         auto& v = FVars[static_cast<size_t>(i)];
         v->Detach();
-        entries.push_back(std::move(v));
+        Out.push_back(std::move(v));
     }
-    FVars.clear();
+    GiveBack(FVars);
     FCount = 0;
     FXSQLDA->sqln = FXSQLDA->sqld = 0;
     FNames.clear();
     FEquelNames.clear();
     FCachedNames.clear();
-    return entries;
 }
 
-void TFIBXSQLDA::SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries) {
+void TFIBXSQLDA::SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>>& Entries) {
     const int n = static_cast<int>(Entries.size());
     Reserve(n);
-    GiveBack(std::move(FVars));
-    FVars.clear();
+    GiveBack(FVars);
     for (int i = 0; i < n; ++i) {
         auto& v = Entries[static_cast<size_t>(i)];
         FXSQLDA->sqlvar[i] = *v->FXSQLVAR;
@@ -1022,10 +1021,16 @@ void TFIBXSQLDA::SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries) {
         v->Bind(&FXSQLDA->sqlvar[i]);
         FVars.push_back(std::move(v));
     }
+    Entries.clear();
     FCount = n;
     FXSQLDA->sqln = FXSQLDA->sqld = static_cast<ISC_SHORT>(n);
     FCachedNames.clear();
     IndexNames();
+}
+
+void TFIBXSQLDA::ClearEntries() {
+    std::vector<std::unique_ptr<TFIBXSQLVAR>> none;
+    SetEntries(none);
 }
 
 void TFIBXSQLDA::IndexNames() {

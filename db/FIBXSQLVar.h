@@ -255,11 +255,15 @@ public:
     void SetRowFetched(bool Value) { FRowFetched = Value; }
 
     // Replaces the entries by new ones made by the statement (moved in).
-    std::vector<std::unique_ptr<TFIBXSQLVAR>> TakeEntries();
-    void SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries);
+    // Out gets the entries; the list is left empty.
+    void TakeEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>>& Out);
+    // The entries are moved in, and Entries is left empty.
+    void SetEntries(std::vector<std::unique_ptr<TFIBXSQLVAR>>& Entries);
+    void ClearEntries();
     std::unique_ptr<TFIBXSQLVAR> NewEntry();
     // Entries no longer in use, kept to be made new again.
-    void GiveBack(std::vector<std::unique_ptr<TFIBXSQLVAR>> Entries);
+    // (Entries is left empty.)
+    void GiveBack(std::vector<std::unique_ptr<TFIBXSQLVAR>>& Entries);
 
 private:
     struct TFree {

@@ -111,8 +111,14 @@ TDateTime TSystemClock::Now() const {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t t = system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    // The local time of a second is worked out once (a pass asks many times a second).
+    thread_local std::time_t lastSecond = -1;
+    thread_local std::tm lastTm{};
+    if (t != lastSecond) {
+        localtime_r(&t, &lastTm);
+        lastSecond = t;
+    }
+    const std::tm tm = lastTm;
     const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     return DateTimeFromTm(tm, ms < 0 ? 0 : ms);
 }
