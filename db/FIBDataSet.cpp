@@ -482,6 +482,7 @@ void TFIBCustomDataSet::MakeFieldDefs() {
 
 void TFIBCustomDataSet::CreateFields() {
     FFields.clear();
+    FFoundNames.clear();
     for (const TFieldDef& def : FFieldDefs) {
         std::unique_ptr<TField> field;
         switch (def.DataType) {
@@ -534,6 +535,7 @@ void TFIBCustomDataSet::ReleaseAfterFailedOpen() {
     FActive = false;
     FCache.reset();
     FFields.clear();
+    FFoundNames.clear();
     FRecordCount = 0;
     FCurrentRecord = -1;
     try {
@@ -578,6 +580,7 @@ void TFIBCustomDataSet::Close() {
     FRecordCount = 0;
     FCurrentRecord = -1;
     FFields.clear();
+    FFoundNames.clear();
     FQSelect->Close();
     if (AfterClose) AfterClose(this);
 }
@@ -668,10 +671,17 @@ void TFIBCustomDataSet::Next() {
 }
 
 TField* TFIBCustomDataSet::FindField(const std::string& Name) const {
+    // A walk asks for the same few names on every row.
+    for (const auto& [name, field] : FFoundNames)
+        if (name == Name) return field;
     const std::string upper = LocaleUpper(Name);
     const size_t hash = std::hash<std::string>{}(upper);
-    for (const auto& f : FFields)
-        if (f->NameHash() == hash && f->UpperName() == upper) return f.get();
+    for (const auto& f : FFields) {
+        if (f->NameHash() != hash || f->UpperName() != upper) continue;
+        constexpr size_t kNamesKept = 64;
+        if (FFoundNames.size() < kNamesKept) FFoundNames.emplace_back(Name, f.get());
+        return f.get();
+    }
     return nullptr;
 }
 

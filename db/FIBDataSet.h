@@ -304,6 +304,8 @@ private:
     size_t FRecordSize = 0;
     std::vector<TFieldDef> FFieldDefs;
     std::vector<std::unique_ptr<TField>> FFields;
+    // Names asked for since the fields were made, as given, and what they found.
+    mutable std::vector<std::pair<std::string, TField*>> FFoundNames;
     std::unique_ptr<TRecordsCache> FCache;
 };
 

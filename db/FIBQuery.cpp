@@ -190,17 +190,25 @@ TFIBXSQLDA& TFIBQuery::Params() {
 const TScanResult* TFIBQuery::Scan(const std::string& Text, TSQLKind Kind, TScanMode Mode) {
     // A statement goes back and forth between a few texts; each is read once.
     constexpr size_t kTextsKept = 8;
-    for (size_t i = 0; i < FScans.size(); ++i) {
-        if (FScans[i].Mode != Mode || FScans[i].Text != Text) continue;
-        if (i > 0) std::rotate(FScans.begin(), FScans.begin() + static_cast<std::ptrdiff_t>(i),
-                               FScans.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-        return &FScans.front().Result;
+    for (TScannedText& kept : FScans) {
+        if (kept.Mode != Mode || kept.Text != Text) continue;
+        kept.Used = ++FScanUse;
+        return &kept.Result;
     }
     std::optional<TScanResult> scan = ScanSQL(Text, Kind, Mode, NamePath(), Mode == TScanMode::Caller && InLoading());
     if (!scan) return nullptr;
-    if (FScans.size() == kTextsKept) FScans.pop_back();
-    FScans.insert(FScans.begin(), TScannedText{Mode, Text, std::move(*scan)});
-    return &FScans.front().Result;
+    TScannedText* slot;
+    if (FScans.size() < kTextsKept) {
+        slot = &FScans.emplace_back();
+    } else {
+        slot = &*std::min_element(FScans.begin(), FScans.end(),
+                                  [](const TScannedText& a, const TScannedText& b) { return a.Used < b.Used; });
+    }
+    slot->Mode = Mode;
+    slot->Text = Text;
+    slot->Result = std::move(*scan);
+    slot->Used = ++FScanUse;
+    return &slot->Result;
 }
 
 void TFIBQuery::ScanCallerText() {
@@ -274,34 +282,46 @@ bool TFIBQuery::NeedsAssembly() const {
 }
 
 void TFIBQuery::AssembleAndScanServerText(bool /*ForExecution*/) {
-    std::vector<TAssemblyEntry> input;
-    for (int i = 0; i < FUserSQLParams.Count(); ++i) {
-        const TFIBXSQLVAR& v = FUserSQLParams.Vars(i);
-        TAssemblyEntry e;
-        e.IsMacro = v.FIsMacro;
-        e.MacroQuoted = v.FMacroQuoted;
-        if (v.FIsMacro) e.MacroValue = v.AsString();
-        e.IsNull = v.IsNull();
-        e.InWhere = v.FInWhereClause;
-        e.CanForceIsNull = v.FCanForceIsNull;
-        e.Begin = v.FBeginPosInText;
-        e.End = v.FEndPosInText;
-        input.push_back(std::move(e));
-    }
+    const bool noForce = FOptions.Contains(qoNoForceIsNull);
     const bool mayForce = (FQueryRunState & qrsInExecute) || !(FQueryRunState & qrsInPrepare);
-    const TAssemblyResult assembled =
-        AssembleServerText(FJoinedText, input, FHaveMacros, FOptions.Contains(qoNoForceIsNull), mayForce);
-    const TScanResult* scan = Scan(assembled.Text, SQLKindOfText(assembled.Text), TScanMode::Server);
-    vDiffParams = assembled.AnyReplaced();
+    // Without a macro to put in or a NULL to rewrite the server text is the caller's.
+    bool changes = false;
+    for (int i = 0; i < FUserSQLParams.Count() && !changes; ++i) {
+        const TFIBXSQLVAR& v = FUserSQLParams.Vars(i);
+        changes = v.FIsMacro || (!noForce && mayForce && v.FInWhereClause && v.FCanForceIsNull && v.IsNull());
+    }
+    std::vector<TAssemblyEntry> input;
+    TAssemblyResult assembled;
+    if (changes) {
+        for (int i = 0; i < FUserSQLParams.Count(); ++i) {
+            const TFIBXSQLVAR& v = FUserSQLParams.Vars(i);
+            TAssemblyEntry e;
+            e.IsMacro = v.FIsMacro;
+            e.MacroQuoted = v.FMacroQuoted;
+            if (v.FIsMacro) e.MacroValue = v.AsString();
+            e.IsNull = v.IsNull();
+            e.InWhere = v.FInWhereClause;
+            e.CanForceIsNull = v.FCanForceIsNull;
+            e.Begin = v.FBeginPosInText;
+            e.End = v.FEndPosInText;
+            input.push_back(std::move(e));
+        }
+        assembled = AssembleServerText(FJoinedText, input, FHaveMacros, noForce, mayForce);
+    }
+    const std::string& text = changes ? assembled.Text : FJoinedText;
+    const TScanResult* scan = Scan(text, changes ? SQLKindOfText(text) : FSQLKind, TScanMode::Server);
+    vDiffParams = changes && assembled.AnyReplaced();
     for (int i = 0; i < FUserSQLParams.Count(); ++i) {
         TFIBXSQLVAR& v = FUserSQLParams.Vars(i);
-        const bool replaced = i < static_cast<int>(assembled.Replaced.size()) && assembled.Replaced[i];
+        const bool replaced =
+            changes && i < static_cast<int>(assembled.Replaced.size()) && assembled.Replaced[static_cast<size_t>(i)];
         if (v.FIsMacro) v.FOldValue = input[static_cast<size_t>(i)].MacroValue;
         else if (v.FCanForceIsNull && v.FInWhereClause)
             v.FOldValue = replaced ? std::nullopt : std::optional<std::string>(std::string());
     }
-    FProcessedSQL = scan ? scan->ProcessedText : assembled.Text;
-    BuildList(FSQLParams, scan ? scan->Tokens : std::vector<TSQLToken>{}, TScanMode::Server);
+    FProcessedSQL = scan ? scan->ProcessedText : text;
+    static const std::vector<TSQLToken> kNoTokens;
+    BuildList(FSQLParams, scan ? scan->Tokens : kNoTokens, TScanMode::Server);
     FCodePageApplied = false;
     UpdateEightBitText();
 }

@@ -244,11 +244,13 @@ private:
     int FQueryRunState = 0;
     bool FAutoCloseOnTransactionEnd = true;
     struct TScannedText {
-        TScanMode Mode;
+        TScanMode Mode = TScanMode::Caller;
         std::string Text;
         TScanResult Result;
+        uint64_t Used = 0; // when it was last asked for
     };
-    std::vector<TScannedText> FScans; // the latest first
+    std::vector<TScannedText> FScans;
+    uint64_t FScanUse = 0;
     // Room BuildList works in, kept from one text to the next.
     std::vector<std::unique_ptr<TFIBXSQLVAR>> FOldEntries, FNewEntries;
     std::vector<char> FFreshEntries;
