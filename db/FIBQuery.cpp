@@ -69,11 +69,16 @@ void TSQLLines::SetText(const std::string& Text) {
 
 std::string TSQLLines::Text() const {
     std::string text;
-    for (size_t i = 0; i < FLines.size(); ++i) {
-        if (i) text += "\r\n";
-        text += FLines[i];
-    }
+    JoinInto(text);
     return text;
+}
+
+void TSQLLines::JoinInto(std::string& Text) const {
+    Text.clear();
+    for (size_t i = 0; i < FLines.size(); ++i) {
+        if (i) Text += "\r\n";
+        Text += FLines[i];
+    }
 }
 
 // ---------------------------------------------------------------- TFIBQuery
@@ -150,7 +155,7 @@ void TFIBQuery::BeforeSQLChange() {
 
 void TFIBQuery::AfterSQLChange() {
     FHaveMacros = false;
-    FJoinedText = FSQL.Text();
+    FSQL.JoinInto(FJoinedText);
     FSQLKind = SQLKindOfText(FJoinedText);
     FCanParamsCheck = CanParamsCheck(FSQLKind);
     if (FModifyDepth > 0) return;

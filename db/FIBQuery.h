@@ -77,6 +77,8 @@ public:
     void SetText(const std::string& Text);
     // The lines joined with CR LF.
     std::string Text() const;
+    // The same into Text, which keeps its room.
+    void JoinInto(std::string& Text) const;
     int Count() const { return static_cast<int>(FLines.size()); }
     const std::string& operator[](int Index) const { return FLines.at(static_cast<size_t>(Index)); }
     bool Empty() const { return FLines.empty(); }
