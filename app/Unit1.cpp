@@ -418,7 +418,7 @@ void TForm1::FlushLog() const {
     document->setUndoRedoEnabled(false);
     cursor.insertText(FPendingLog);
     document->setUndoRedoEnabled(true);
-    FPendingLog.clear();
+    FPendingLog.resize(0); // its room stays for the next burst
     // The newest line is in view.
     QScrollBar* bar = Memo1->verticalScrollBar();
     bar->setValue(bar->maximum());
