@@ -161,7 +161,8 @@ void TFIBQuery::AfterSQLChange() {
     if (FModifyDepth > 0) return;
     ++FSQLTextChangeCount;
     FParamsLookedFor = FParamCheck;
-    if (!FParamCheck || FSQL.Empty() || !QuickScanHasParams(FJoinedText)) {
+    // A text read before had parameters by the quick scan, or it was not read.
+    if (!FParamCheck || FSQL.Empty() || !(ScannedBefore(FJoinedText) || QuickScanHasParams(FJoinedText))) {
         FUserSQLParams.ClearEntries();
         FSQLParams.ClearEntries();
         vDiffParams = false;
@@ -214,6 +215,11 @@ const TScanResult* TFIBQuery::Scan(const std::string& Text, TSQLKind Kind, TScan
     slot->Result = std::move(*scan);
     slot->Used = ++FScanUse;
     return &slot->Result;
+}
+
+bool TFIBQuery::ScannedBefore(const std::string& Text) const {
+    return std::any_of(FScans.begin(), FScans.end(),
+                       [&](const TScannedText& kept) { return kept.Mode == TScanMode::Caller && kept.Text == Text; });
 }
 
 void TFIBQuery::ScanCallerText() {

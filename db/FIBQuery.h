@@ -188,6 +188,7 @@ private:
     // The scan of a text, kept for the texts used last; null where a statement
     // being loaded keeps its earlier lists.
     const TScanResult* Scan(const std::string& Text, TSQLKind Kind, TScanMode Mode);
+    bool ScannedBefore(const std::string& Text) const;
     void ScanCallerText();
     bool NeedsAssembly() const;
     void AssembleAndScanServerText(bool ForExecution);

@@ -370,6 +370,38 @@ TEST_F(QueryTest, ABlobValueIsWrittenOnceWhicheverListGoesToTheServer) {
     }
 }
 
+TEST_F(QueryTest, AnEarlierTextLeavesNothingInTheParametersOfTheNext) {
+    // Two texts in turn, as the pass's writes go: each text's parameters are
+    // new, untyped and NULL, whatever the other text's held.
+    const char* const kFirst = "select count(*) from raporth r where r.toolid = :t and r.d_l > :m";
+    const char* const kSecond = "select count(*) from raporth r where r.d_l > :x and r.toolid = :y";
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        SetText(*q, kFirst);
+        for (const char* name : {"t", "m"}) {
+            EXPECT_TRUE(q->ParamByName(name).IsNull());
+            EXPECT_EQ(q->ParamByName(name).SQLType(), 0);
+        }
+        q->ParamByName("t").SetAsString("1");
+        q->ParamByName("m").SetAsDateTime(45000.5); // a wider value than the next text's
+        q->ParamByName("m").SetAsInteger(15);
+        q->ExecQuery();
+        EXPECT_EQ(q->Current()[0].AsInteger(), 1);
+        q->Close();
+
+        SetText(*q, kSecond);
+        for (const char* name : {"x", "y"}) {
+            EXPECT_TRUE(q->ParamByName(name).IsNull());
+            EXPECT_EQ(q->ParamByName(name).SQLType(), 0);
+        }
+        q->ParamByName("x").SetAsInteger(0);
+        q->ParamByName("y").SetAsInteger(2);
+        q->ExecQuery();
+        EXPECT_EQ(q->Current()[0].AsInteger(), 1);
+        q->Close();
+    }
+}
+
 TEST_F(QueryTest, WhatTheServerSaysOfATextIsAskedOnceUntilItMayHaveChanged) {
     const char* const kUpdate = "update W set T = :t where ID = :id";
     // One run of the text set anew: its value (null: NULL), whether the server
