@@ -37,7 +37,7 @@ namespace {
 
 struct TOptions {
     TDataShape Shape;
-    int Rounds = 3;
+    int Rounds = 5;
     int StartupRuns = 5;
     std::vector<bool> ForcedWrites{false, true};
     bool Log = true;
@@ -52,7 +52,7 @@ void Usage() {
         "                           [--forced-writes on|off] [--no-log] [--startup-runs S] [--dir DIR]\n"
         "  --moulds N        moulds in the mould database (10000)\n"
         "  --reports R       reports in the reports database (1000000)\n"
-        "  --rounds K        passes of each kind per configuration (3); 0 skips the passes\n"
+        "  --rounds K        passes of each kind per configuration (5); 0 skips the passes\n"
         "  --no-index        no index on raporth.toolid\n"
         "  --forced-writes X only this configuration (both: off, then on)\n"
         "  --no-log          the window's log switched off (log=0 in setup.ini)\n"
