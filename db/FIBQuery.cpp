@@ -156,13 +156,14 @@ void TFIBQuery::BeforeSQLChange() {
 void TFIBQuery::AfterSQLChange() {
     FHaveMacros = false;
     FSQL.JoinInto(FJoinedText);
-    FSQLKind = SQLKindOfText(FJoinedText);
+    // A text read before had its kind found then, and its parameters by the quick scan.
+    const TScannedText* known = FindScan(FJoinedText, TScanMode::Caller);
+    FSQLKind = known ? known->Kind : SQLKindOfText(FJoinedText);
     FCanParamsCheck = CanParamsCheck(FSQLKind);
     if (FModifyDepth > 0) return;
     ++FSQLTextChangeCount;
     FParamsLookedFor = FParamCheck;
-    // A text read before had parameters by the quick scan, or it was not read.
-    if (!FParamCheck || FSQL.Empty() || !(ScannedBefore(FJoinedText) || QuickScanHasParams(FJoinedText))) {
+    if (!FParamCheck || FSQL.Empty() || !(known || QuickScanHasParams(FJoinedText))) {
         FUserSQLParams.ClearEntries();
         FSQLParams.ClearEntries();
         vDiffParams = false;
@@ -196,10 +197,9 @@ TFIBXSQLDA& TFIBQuery::Params() {
 const TScanResult* TFIBQuery::Scan(const std::string& Text, TSQLKind Kind, TScanMode Mode) {
     // A statement goes back and forth between a few texts; each is read once.
     constexpr size_t kTextsKept = 8;
-    for (TScannedText& kept : FScans) {
-        if (kept.Mode != Mode || kept.Text != Text) continue;
-        kept.Used = ++FScanUse;
-        return &kept.Result;
+    if (TScannedText* kept = FindScan(Text, Mode)) {
+        kept->Used = ++FScanUse;
+        return &kept->Result;
     }
     std::optional<TScanResult> scan = ScanSQL(Text, Kind, Mode, NamePath(), Mode == TScanMode::Caller && InLoading());
     if (!scan) return nullptr;
@@ -211,15 +211,17 @@ const TScanResult* TFIBQuery::Scan(const std::string& Text, TSQLKind Kind, TScan
                                   [](const TScannedText& a, const TScannedText& b) { return a.Used < b.Used; });
     }
     slot->Mode = Mode;
+    slot->Kind = Kind;
     slot->Text = Text;
     slot->Result = std::move(*scan);
     slot->Used = ++FScanUse;
     return &slot->Result;
 }
 
-bool TFIBQuery::ScannedBefore(const std::string& Text) const {
-    return std::any_of(FScans.begin(), FScans.end(),
-                       [&](const TScannedText& kept) { return kept.Mode == TScanMode::Caller && kept.Text == Text; });
+TFIBQuery::TScannedText* TFIBQuery::FindScan(const std::string& Text, TScanMode Mode) {
+    for (TScannedText& kept : FScans)
+        if (kept.Mode == Mode && kept.Text == Text) return &kept;
+    return nullptr;
 }
 
 void TFIBQuery::ScanCallerText() {

@@ -188,7 +188,6 @@ private:
     // The scan of a text, kept for the texts used last; null where a statement
     // being loaded keeps its earlier lists.
     const TScanResult* Scan(const std::string& Text, TSQLKind Kind, TScanMode Mode);
-    bool ScannedBefore(const std::string& Text) const;
     void ScanCallerText();
     bool NeedsAssembly() const;
     void AssembleAndScanServerText(bool ForExecution);
@@ -248,12 +247,14 @@ private:
     bool FAutoCloseOnTransactionEnd = true;
     struct TScannedText {
         TScanMode Mode = TScanMode::Caller;
+        TSQLKind Kind = skUnknown;
         std::string Text;
         TScanResult Result;
         uint64_t Used = 0; // when it was last asked for
     };
     std::vector<TScannedText> FScans;
     uint64_t FScanUse = 0;
+    TScannedText* FindScan(const std::string& Text, TScanMode Mode);
     // Room BuildList works in, kept from one text to the next.
     std::vector<std::unique_ptr<TFIBXSQLVAR>> FOldEntries, FNewEntries;
     std::vector<char> FFreshEntries;

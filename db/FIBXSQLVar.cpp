@@ -1058,10 +1058,11 @@ const std::vector<int>* TFIBXSQLDA::EqualNamed(const std::string& Name) const {
     return it == FEquelNames.end() ? nullptr : &it->second;
 }
 
-int TFIBXSQLDA::IndexOf(std::string_view Name, bool UpperCased) const {
-    auto same = [&](const std::string& n) {
+int TFIBXSQLDA::IndexOf(std::string_view Name, bool UpperCased, int* UpperMatch) const {
+    // One walk finds the entry of exactly that name, and on the way the first
+    // one of that name with a-z taken as A-Z.
+    auto sameUpper = [&](const std::string& n) {
         if (n.size() != Name.size()) return false;
-        if (!UpperCased) return n == Name;
         for (size_t k = 0; k < n.size(); ++k) {
             char c = Name[k];
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -1070,8 +1071,15 @@ int TFIBXSQLDA::IndexOf(std::string_view Name, bool UpperCased) const {
         return true;
     };
     if (FCount <= kSearchedNames) {
-        for (int i = 0; i < FCount; ++i)
-            if (same(FVars[static_cast<size_t>(i)]->Name())) return i;
+        for (int i = 0; i < FCount; ++i) {
+            const std::string& n = FVars[static_cast<size_t>(i)]->Name();
+            if (UpperCased) {
+                if (sameUpper(n)) return i;
+                continue;
+            }
+            if (n == Name) return i;
+            if (UpperMatch && *UpperMatch < 0 && sameUpper(n)) *UpperMatch = i;
+        }
         return -1;
     }
     const auto it = FNames.find(UpperCased ? UpperAscii(std::string(Name)) : std::string(Name));
@@ -1087,8 +1095,9 @@ TFIBXSQLVAR* TFIBXSQLDA::ByName(const std::string& Name) {
     if (Name.size() >= 2 && Name.front() == '"' && Name.back() == '"') {
         found = IndexOf(std::string_view(Name).substr(1, Name.size() - 2), false);
     } else {
-        found = IndexOf(Name, false);
-        if (found < 0) found = IndexOf(Name, true);
+        int upper = -1;
+        found = IndexOf(Name, false, searched ? &upper : nullptr);
+        if (found < 0) found = searched ? upper : IndexOf(Name, true);
     }
     if (found < 0) return nullptr;
     if (!searched) FCachedNames[Name] = found;

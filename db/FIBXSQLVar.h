@@ -272,7 +272,8 @@ private:
     void Reserve(int Capacity);
     void Rebind();
     // The first entry of that name (ASCII a-z taken as A-Z when asked), or -1.
-    int IndexOf(std::string_view Name, bool UpperCased) const;
+    // A short list's walk for the exact name also gives the first upper-cased match.
+    int IndexOf(std::string_view Name, bool UpperCased, int* UpperMatch = nullptr) const;
     // Up to this many entries, a name is looked for from the start of the list.
     static constexpr int kSearchedNames = 16;
 
