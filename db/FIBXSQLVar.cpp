@@ -1058,7 +1058,12 @@ const std::vector<int>* TFIBXSQLDA::EqualNamed(const std::string& Name) const {
     return it == FEquelNames.end() ? nullptr : &it->second;
 }
 
-int TFIBXSQLDA::IndexOf(std::string_view Name, bool UpperCased, int* UpperMatch) const {
+int TFIBXSQLDA::IndexOf(std::string_view Name, bool OrUpperCased) const {
+    if (FCount > kSearchedNames) {
+        auto it = FNames.find(std::string(Name));
+        if (it == FNames.end() && OrUpperCased) it = FNames.find(UpperAscii(std::string(Name)));
+        return it == FNames.end() ? -1 : it->second;
+    }
     // One walk finds the entry of exactly that name, and on the way the first
     // one of that name with a-z taken as A-Z.
     auto sameUpper = [&](const std::string& n) {
@@ -1070,37 +1075,26 @@ int TFIBXSQLDA::IndexOf(std::string_view Name, bool UpperCased, int* UpperMatch)
         }
         return true;
     };
-    if (FCount <= kSearchedNames) {
-        for (int i = 0; i < FCount; ++i) {
-            const std::string& n = FVars[static_cast<size_t>(i)]->Name();
-            if (UpperCased) {
-                if (sameUpper(n)) return i;
-                continue;
-            }
-            if (n == Name) return i;
-            if (UpperMatch && *UpperMatch < 0 && sameUpper(n)) *UpperMatch = i;
-        }
-        return -1;
+    int upper = -1;
+    for (int i = 0; i < FCount; ++i) {
+        const std::string& n = FVars[static_cast<size_t>(i)]->Name();
+        if (n == Name) return i;
+        if (OrUpperCased && upper < 0 && sameUpper(n)) upper = i;
     }
-    const auto it = FNames.find(UpperCased ? UpperAscii(std::string(Name)) : std::string(Name));
-    return it == FNames.end() ? -1 : it->second;
+    return upper;
 }
 
 TFIBXSQLVAR* TFIBXSQLDA::ByName(const std::string& Name) {
-    const bool searched = FCount <= kSearchedNames;
-    if (!searched)
+    // Only a long list keeps its look-ups; a short one is walked.
+    const bool cached = FCount > kSearchedNames;
+    if (cached)
         if (const auto it = FCachedNames.find(Name); it != FCachedNames.end() && it->second < FCount)
             return FVars[static_cast<size_t>(it->second)].get();
-    int found;
-    if (Name.size() >= 2 && Name.front() == '"' && Name.back() == '"') {
-        found = IndexOf(std::string_view(Name).substr(1, Name.size() - 2), false);
-    } else {
-        int upper = -1;
-        found = IndexOf(Name, false, searched ? &upper : nullptr);
-        if (found < 0) found = searched ? upper : IndexOf(Name, true);
-    }
+    const bool quoted = Name.size() >= 2 && Name.front() == '"' && Name.back() == '"';
+    const int found =
+        quoted ? IndexOf(std::string_view(Name).substr(1, Name.size() - 2), false) : IndexOf(Name, true);
     if (found < 0) return nullptr;
-    if (!searched) FCachedNames[Name] = found;
+    if (cached) FCachedNames[Name] = found;
     return FVars[static_cast<size_t>(found)].get();
 }
 

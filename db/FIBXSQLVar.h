@@ -271,9 +271,9 @@ private:
     };
     void Reserve(int Capacity);
     void Rebind();
-    // The first entry of that name (ASCII a-z taken as A-Z when asked), or -1.
-    // A short list's walk for the exact name also gives the first upper-cased match.
-    int IndexOf(std::string_view Name, bool UpperCased, int* UpperMatch = nullptr) const;
+    // The entry of exactly that name, else (when asked) the first one of that
+    // name with ASCII a-z taken as A-Z; -1 when neither.
+    int IndexOf(std::string_view Name, bool OrUpperCased) const;
     // Up to this many entries, a name is looked for from the start of the list.
     static constexpr int kSearchedNames = 16;
 
