@@ -17,6 +17,7 @@
 
 #include <malloc.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -157,7 +158,14 @@ struct TPassFigures {
     double CpuSeconds = 0; // of this thread, where the embedded engine does the pass's work
     int64_t PeakAboveIdleKiB = 0;
     int64_t Writes = 0; // write calls during the pass: database pages, the log file, event-loop wake-ups
+    int64_t MinorFaults = 0; // pages the pass's thread touched for the first time
 };
+
+int64_t ThreadMinorFaults() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_minflt;
+}
 
 double ThreadCpuSeconds() {
     timespec ts{};
@@ -171,11 +179,13 @@ template <class F> TPassFigures Measure(F&& pass) {
     const int64_t idle = StatusKiB("VmRSS");
     const int64_t writes = IoCount("syscw");
     ResetPeak();
+    const int64_t faults = ThreadMinorFaults();
     const double cpu = ThreadCpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     pass();
     const auto t1 = std::chrono::steady_clock::now();
-    return {Seconds(t1 - t0), ThreadCpuSeconds() - cpu, StatusKiB("VmHWM") - idle, IoCount("syscw") - writes};
+    return {Seconds(t1 - t0), ThreadCpuSeconds() - cpu, StatusKiB("VmHWM") - idle, IoCount("syscw") - writes,
+            ThreadMinorFaults() - faults};
 }
 
 // Compares one dump with another; prints the first difference.
@@ -219,7 +229,7 @@ bool SameTexts(TForm1& form) {
 bool RunConfiguration(const TOptions& o, const std::string& pristine, const std::string& work, bool forced,
                       const TExpectedState& expected) {
     std::vector<double> layerTimes, apiTimes, layerCpu, apiCpu, bulkTimes;
-    int64_t layerWrites = 0, apiWrites = 0;
+    int64_t layerWrites = 0, apiWrites = 0, layerFaults = 0, apiFaults = 0;
     int64_t layerPeak = 0, apiPeak = 0;
     size_t cacheBlocks = 0;
     const char* fw = forced ? "on" : "off";
@@ -235,6 +245,7 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
             layerTimes.push_back(f.Seconds);
             layerCpu.push_back(f.CpuSeconds);
             layerWrites = f.Writes;
+            layerFaults = f.MinorFaults;
             layerPeak = std::max(layerPeak, f.PeakAboveIdleKiB);
             cacheBlocks = program.Form->pFIBDataSetMoulds->CacheBlockCount();
             return SameTexts(*program.Form);
@@ -246,6 +257,7 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
             apiTimes.push_back(f.Seconds);
             apiCpu.push_back(f.CpuSeconds);
             apiWrites = f.Writes;
+            apiFaults = f.MinorFaults;
             apiPeak = std::max(apiPeak, f.PeakAboveIdleKiB);
             return count.Walked == expected.Walked && count.Changed == expected.Changed;
         };
@@ -279,9 +291,10 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
              Same(layerHistory, expected.History, "history rows", "layer", "expected");
         if (!ok) return false;
         std::printf("round forced_writes=%s n=%d layer_s=%.3f api_s=%.3f layer_cpu_s=%.3f api_cpu_s=%.3f "
-                    "layer_write_calls=%lld api_write_calls=%lld\n",
+                    "layer_write_calls=%lld api_write_calls=%lld layer_minor_faults=%lld api_minor_faults=%lld\n",
                     fw, round + 1, layerTimes.back(), apiTimes.back(), layerCpu.back(), apiCpu.back(),
-                    static_cast<long long>(layerWrites), static_cast<long long>(apiWrites));
+                    static_cast<long long>(layerWrites), static_cast<long long>(apiWrites),
+                    static_cast<long long>(layerFaults), static_cast<long long>(apiFaults));
         std::fflush(stdout);
     }
     if (!bulkTimes.empty())
