@@ -162,45 +162,26 @@ void TSqlda::AllocateAsDescribed() {
     }
 }
 
-void TSqlda::SetLong(int i, int32_t value) {
+void TSqlda::SetValue(int i, short type, const void* bytes, size_t size) {
     XSQLVAR& v = Var(i);
     auto& data = FData[static_cast<size_t>(i)];
-    data.assign(sizeof value, 0);
-    std::memcpy(data.data(), &value, sizeof value);
-    v.sqltype = SQL_LONG | 1;
-    v.sqllen = sizeof value;
-    v.sqlscale = 0;
-    v.sqldata = data.data();
-    FNulls[static_cast<size_t>(i)] = 0;
-    v.sqlind = &FNulls[static_cast<size_t>(i)];
-}
-
-void TSqlda::SetTimestamp(int i, const ISC_TIMESTAMP& value) {
-    XSQLVAR& v = Var(i);
-    auto& data = FData[static_cast<size_t>(i)];
-    data.assign(sizeof value, 0);
-    std::memcpy(data.data(), &value, sizeof value);
-    v.sqltype = SQL_TIMESTAMP | 1;
-    v.sqllen = sizeof value;
-    v.sqlscale = 0;
-    v.sqldata = data.data();
-    FNulls[static_cast<size_t>(i)] = 0;
-    v.sqlind = &FNulls[static_cast<size_t>(i)];
-}
-
-void TSqlda::SetText(int i, const std::string& value) {
-    XSQLVAR& v = Var(i);
-    auto& data = FData[static_cast<size_t>(i)];
-    data.assign(value.begin(), value.end());
+    const char* first = static_cast<const char*>(bytes);
+    data.assign(first, first + size);
     data.push_back(0);
-    v.sqltype = SQL_TEXT | 1;
-    v.sqllen = static_cast<short>(value.size());
+    v.sqltype = static_cast<short>(type | 1);
+    v.sqllen = static_cast<short>(size);
     v.sqlscale = 0;
     v.sqlsubtype = 0;
     v.sqldata = data.data();
     FNulls[static_cast<size_t>(i)] = 0;
     v.sqlind = &FNulls[static_cast<size_t>(i)];
 }
+
+void TSqlda::SetLong(int i, int32_t value) { SetValue(i, SQL_LONG, &value, sizeof value); }
+
+void TSqlda::SetTimestamp(int i, const ISC_TIMESTAMP& value) { SetValue(i, SQL_TIMESTAMP, &value, sizeof value); }
+
+void TSqlda::SetText(int i, const std::string& value) { SetValue(i, SQL_TEXT, value.data(), value.size()); }
 
 void TSqlda::SetNull(int i) {
     SetLong(i, 0);

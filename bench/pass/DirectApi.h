@@ -68,6 +68,8 @@ public:
     bool IsNull(int i) { return Var(i).sqlind && *Var(i).sqlind == -1; }
 
 private:
+    // Variable i as a non-NULL value of this type and these bytes (kept with a NUL after them).
+    void SetValue(int i, short type, const void* bytes, size_t size);
     std::vector<char> FStorage;
     std::vector<std::vector<char>> FData;
     std::vector<short> FNulls;

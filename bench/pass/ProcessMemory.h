@@ -8,23 +8,20 @@
 
 namespace ostrakel::bench {
 
-// A line of /proc/self/status in KiB ("VmRSS", "VmHWM"); 0 when missing.
-inline int64_t StatusKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
+// The number after "field:" in a /proc file of this process; 0 when missing.
+inline int64_t ProcField(const char* path, const std::string& field) {
+    std::ifstream file(path);
     std::string line;
-    while (std::getline(status, line))
+    while (std::getline(file, line))
         if (line.rfind(field + ":", 0) == 0) return std::stoll(line.substr(field.size() + 1));
     return 0;
 }
 
+// A line of /proc/self/status in KiB ("VmRSS", "VmHWM"); 0 when missing.
+inline int64_t StatusKiB(const std::string& field) { return ProcField("/proc/self/status", field); }
+
 // A line of /proc/self/io ("syscw": write calls made so far); 0 when missing.
-inline int64_t IoCount(const std::string& field) {
-    std::ifstream io("/proc/self/io");
-    std::string line;
-    while (std::getline(io, line))
-        if (line.rfind(field + ":", 0) == 0) return std::stoll(line.substr(field.size() + 1));
-    return 0;
-}
+inline int64_t IoCount(const std::string& field) { return ProcField("/proc/self/io", field); }
 
 // Sets the high-water mark back to the resident size now (Linux 4.0 and later).
 inline bool ResetPeak() {
