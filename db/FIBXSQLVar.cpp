@@ -827,7 +827,15 @@ void TFIBXSQLVAR::RememberServerDescription(short Type, short Scale, short SubTy
 
 void TFIBXSQLVAR::AllocateForDescription(bool AllowUntyped) {
     const short type = SQLType();
-    if (!KnownType(type) && !(AllowUntyped && type == 0)) RaiseClientError(fibeUnknownSQLDataType, int(type));
+    if (!KnownType(type) && !(AllowUntyped && type == 0)) {
+        // A server that sends a type this layer cannot read (INT128, a time
+        // with a zone, BOOLEAN) is refused before any value is taken from it,
+        // and the operator learns which column or parameter it was.
+        std::string text = Format(FIBClientErrorText(fibeUnknownSQLDataType), int(type));
+        text += IsParam() ? " Parameter: " : " Column: ";
+        text += FName.empty() ? "#" + std::to_string(FIndex + 1) : FName;
+        throw EFIBClientError(fibeUnknownSQLDataType, std::move(text), nullptr);
+    }
     RememberServerDescription(type, Scale(), SQLSubtype(), Size());
     FInitialized = true;
     const size_t len = static_cast<size_t>(std::max<short>(Size(), 0));

@@ -43,10 +43,13 @@ struct TNamedCode {
     std::string_view Name;
     int Code;
 };
-constexpr std::array<TNamedCode, 3> kFirebirdDPBNames = {{
+constexpr std::array<TNamedCode, 4> kFirebirdDPBNames = {{
     {"no_db_triggers", 72},
     {"set_db_charset", 68},
     {"utf8_filename", 77},
+    // Firebird 4 and later: the data types the server sends this client
+    // ("int128 to legacy;..."); Firebird 3 accepts the item and ignores it.
+    {"set_bind", 93},
 }};
 
 constexpr std::array<std::string_view, 21> kTPBNames = {
@@ -148,7 +151,7 @@ int DPBConstantCode(const std::string& name) {
 }
 
 std::string DPBConstantName(int code) {
-    // Codes 68, 72 and 77 carry Firebird's names in this layer.
+    // Codes 68, 72, 77 and 93 carry Firebird's names in this layer.
     for (const auto& named : kFirebirdDPBNames)
         if (named.Code == code) return std::string(named.Name);
     if (code >= 1 && code <= static_cast<int>(kDPBNames.size())) return std::string(kDPBNames[code - 1]);
@@ -209,14 +212,15 @@ TParamBlock BuildDPB(std::vector<std::string>& lines, bool isFirebird) {
         if (line.empty()) continue;
         const TSplitLine item = SplitLine(line, "isc_dpb_");
         const int code = DPBConstantCode(item.Name);
-        if (code < 1 || code > 83) RaiseClientError(fibeDPBConstantUnknown, item.Name);
+        if (code < 1 || (code > 83 && code != 93)) RaiseClientError(fibeDPBConstantUnknown, item.Name);
         const std::string value = Utf8ToWin1250(item.Value);
         const char codeByte = static_cast<char>(code);
 
         switch (code) {
         case 68: // set_db_charset
+        case 93: // set_bind
         case 75: // instance_name
-            if ((code == 68) != isFirebird) continue;
+            if ((code != 75) != isFirebird) continue;
             block += codeByte;
             AppendCounted(block, value, "DPB", item.Name);
             continue;

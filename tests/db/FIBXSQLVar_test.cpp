@@ -446,7 +446,7 @@ TEST_F(ValuesTest, ConversionsThatCannotBeMadeRaiseTheirCodes) {
              i.Data()->sqltype = 1000;
              i.AllocateForDescription(false);
          },
-         30, "Unknown SQL Data type (1000)."},
+         30, "Unknown SQL Data type (1000). Column: I"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

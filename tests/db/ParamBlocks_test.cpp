@@ -31,8 +31,17 @@ struct TBlockCase {
 const std::string kSystemDPB =
     Bytes({1, 28, 6}) + "SYSDBA" + Bytes({29, 9}) + "plumtrove" + Bytes({48, 7}) + "WIN1250";
 
+const std::string kLegacyBind = "int128 to legacy;decfloat to legacy;time zone to legacy";
+
 const std::vector<TBlockCase> kDPBCases = {
     {"system connection", {"user_name=SYSDBA", "password=plumtrove", "lc_ctype=WIN1250"}, true, kSystemDPB},
+    {"window connection asks for the Firebird 3 types after the design items",
+     {"user_name=SYSDBA", "password=plumtrove", "lc_ctype=WIN1250", "set_bind=" + kLegacyBind},
+     true,
+     kSystemDPB + Bytes({93, 55}) + kLegacyBind},
+    {"set_bind with prefix and capitals", {"ISC_DPB_SET_BIND=int128 to legacy"}, true,
+     Bytes({1, 93, 16}) + "int128 to legacy"},
+    {"set_bind skipped when not Firebird", {"set_bind=" + kLegacyBind}, false, Bytes({1})},
     {"capitals", {"USER_NAME=SYSDBA"}, true, Bytes({1, 28, 6}) + "SYSDBA"},
     {"prefix", {"isc_dpb_user_name=SYSDBA"}, true, Bytes({1, 28, 6}) + "SYSDBA"},
     {"prefix in capitals", {"ISC_DPB_User_Name=SYSDBA"}, true, Bytes({1, 28, 6}) + "SYSDBA"},
@@ -189,6 +198,8 @@ TEST(DPB, NameTable) {
     EXPECT_EQ(DPBConstantCode("set_db_charset"), 68);
     EXPECT_EQ(DPBConstantCode("no_db_triggers"), 72);
     EXPECT_EQ(DPBConstantCode("utf8_filename"), 77);
+    EXPECT_EQ(DPBConstantCode("set_bind"), 93);
+    EXPECT_EQ(DPBConstantName(93), "set_bind");
     EXPECT_EQ(DPBConstantCode("USER_NAME"), 0) << "the table compares exactly";
     EXPECT_EQ(DPBConstantCode("nothing"), 0);
     EXPECT_EQ(DPBConstantName(49), "cache_manager");
