@@ -80,6 +80,8 @@ std::string HelpText(const std::string& program) {
            "  --once       one update pass without a window, every log line also on standard\n"
            "               output, the log saved; exit status 0 when the pass ran to its end,\n"
            "               1 when a connect or the pass failed (the error on standard error)\n"
+           "               or a signal stopped it, 3 when the pass ran to its end but some\n"
+           "               writes failed (a locked row, a missing privilege)\n"
            "  --dry-run    the same walk, but nothing is written (neither counters, history nor\n"
            "               log file); lists each mould whose counter would change\n"
            "               (name, code, old and new counter, tab-separated) and a summary line\n"
@@ -101,9 +103,11 @@ int RunWindow(TFormEnvironment env, int argc, char* argv[]) {
     std::setlocale(LC_TIME, "");
     TQtTimerService timers;
     SetDefaultTimerService(&timers);
-    // Before the window connects its databases: the client library keeps
-    // calling handlers that were there before its first attach.
-    TSignalCloser closer;
+    // The signals are taken on a thread of the closer's; the window's close
+    // runs here, on the thread that owns every handle.
+    TSignalCloser closer(/*abandonStatus=*/0);
+    env.StopRequested = &closer.StopRequested();
+    env.State = &closer.State();
     int rc = 0;
     {
         TForm1 form(std::move(env));
@@ -156,10 +160,13 @@ int RunCommandLine(int argc, char* argv[]) {
     SetDefaultTimerService(&timers);
     int rc = 1;
     {
-        // A signal during the pass ends the client's attachments; the pass then
-        // fails with the layer's error and the run with status 1.
-        TSignalCloser closer;
-        rc = RunHeadless(command.Environment(), std::cout, std::cerr);
+        // A signal stops the pass after its current mould; the run then ends
+        // with status 1, its log saved.
+        TSignalCloser closer(/*abandonStatus=*/1);
+        TFormEnvironment env = command.Environment();
+        env.StopRequested = &closer.StopRequested();
+        env.State = &closer.State();
+        rc = RunHeadless(std::move(env), std::cout, std::cerr);
     }
     SetDefaultTimerService(nullptr);
     return rc;

@@ -38,20 +38,26 @@ int RunHeadless(TFormEnvironment env, std::ostream& out, std::ostream& err) {
         TForm1 form(env);
         if (app) app->SetErrorBox(&dialogs, form.ApplicationTitle());
         // Start-up tells a failed connect (or any other failure) in a box.
+        const TPassCounts& counts = form.PassCounts();
         if (dialogs.Shown() > 0) {
             rc = 1;
         } else if (!form.Guard([&form] { form.FireUpdate(); })) {
             rc = 1;
-            // The lines of the failed pass are kept, as closing the window keeps them.
-            if (!env.DryRun && !form.mylogfile.empty()) form.FormClose();
-        }
-        if (rc == 0 && env.DryRun) {
+            // The lines of the failed pass are kept, as closing the window keeps
+            // them; a pass that failed at that very save is not told twice.
+            if (!env.DryRun && !form.mylogfile.empty() && !form.PassSaveFailed()) form.FormClose();
+        } else if (env.DryRun) {
             for (const TCounterChange& c : form.WouldChange())
                 out << c.Name << '\t' << c.Code << '\t' << c.OldCounter << '\t' << c.NewCounter << '\n';
-            if (!form.ReportsToolIdIndexed())
-                out << kNoToolIdIndexNote << '\n';
+            // The bulk pass reads every sum at once and needs no such index.
+            if (!form.zbiorczo && !form.ReportsToolIdIndexed()) out << kNoToolIdIndexNote << '\n';
             out << "Sprawdzono form: " << form.pFIBDataSetMoulds->RecordCount()
                 << ", do zmiany: " << form.WouldChange().size() << std::endl;
+            if (counts.Stopped) rc = 1;
+        } else {
+            out << "Sprawdzono form: " << counts.Checked << ", zmieniono: " << counts.Written
+                << ", nieudanych zapisów: " << counts.FailedWrites << std::endl;
+            rc = counts.Stopped ? 1 : counts.FailedWrites > 0 ? 3 : 0;
         }
     }
     if (app) app->SetErrorBox(nullptr, {});

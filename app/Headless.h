@@ -24,7 +24,8 @@ private:
 // Runs start-up and one pass in a window that is never shown (env.NoWindow),
 // under the running application. Log lines go to `out` as well, or, for a dry
 // run, the moulds whose counters would change and a summary line. Errors go to
-// `err`. Gives 0 when the pass ran to its end, 1 when start-up or the pass failed.
+// `err`. Gives 0 when the pass ran to its end, 1 when start-up or the pass failed
+// or a signal stopped it, 3 when it ran to its end but some writes failed.
 int RunHeadless(TFormEnvironment env, std::ostream& out, std::ostream& err);
 
 } // namespace ostrakel

@@ -1,78 +1,103 @@
 #include "app/Signals.h"
 
-#include "db/ClientLibrary.h"
-
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace ostrakel {
 
 namespace {
 
-constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+sigset_t TerminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
+    return set;
+}
 
-// The pipe's writing end, for the handlers; -1 while no closer lives.
-std::atomic<int> gWriteEnd{-1};
-
-void Notify(unsigned char what) {
-    const int fd = gWriteEnd.load();
-    if (fd < 0) return;
-    const int saved = errno;
+void WriteByte(int fd, unsigned char what) {
     // A full pipe already holds a request; one more adds nothing.
     [[maybe_unused]] const ssize_t written = ::write(fd, &what, 1);
-    errno = saved;
-}
-
-void OnSignal(int signal) {
-    Notify(static_cast<unsigned char>(signal));
-}
-
-// The client does not say which signal it caught; it catches SIGINT and SIGTERM.
-void OnClientShutdown() {
-    Notify(SIGTERM);
 }
 
 } // namespace
 
-TSignalCloser::TSignalCloser() {
-    if (::pipe2(FPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    gWriteEnd.store(FPipe[1]);
+void BlockTerminationSignals() {
+    const sigset_t set = TerminationSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+TSignalCloser::TSignalCloser(int abandonStatus, std::chrono::milliseconds grace)
+    : FAbandonStatus(abandonStatus), FGrace(grace) {
+    // Where main has not done it yet (a test), this thread at least takes part.
+    BlockTerminationSignals();
+    const sigset_t set = TerminationSignals();
+    FSignalFd = ::signalfd(-1, &set, SFD_CLOEXEC);
+    if (FSignalFd < 0 || ::pipe2(FPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(FQuit, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "ostrakel: signals cannot be taken (%s); the program ends only by its window\n",
+                     std::strerror(errno));
+        return;
+    }
     FNotifier = std::make_unique<QSocketNotifier>(FPipe[0], QSocketNotifier::Read);
     connect(FNotifier.get(), &QSocketNotifier::activated, this, [this] { ReadPipe(); });
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < std::size(kSignals); ++i)
-        ::sigaction(kSignals[i], &action, &FPrevious[i]);
-    SetClientShutdownHandler(OnClientShutdown);
+    FThread = std::thread([this] { Watch(); });
 }
 
 TSignalCloser::~TSignalCloser() {
-    SetClientShutdownHandler(nullptr);
-    // The client's own shutdown on the signal may still run on its thread.
-    WaitForClientShutdown(std::chrono::seconds(10));
-    if (FPipe[0] < 0) return;
-    for (size_t i = 0; i < std::size(kSignals); ++i)
-        ::sigaction(kSignals[i], &FPrevious[i], nullptr);
-    gWriteEnd.store(-1);
+    if (FThread.joinable()) {
+        WriteByte(FQuit[1], 1);
+        FThread.join();
+    }
     FNotifier.reset();
-    ::close(FPipe[0]);
-    ::close(FPipe[1]);
+    for (int fd : {FPipe[0], FPipe[1], FQuit[0], FQuit[1], FSignalFd})
+        if (fd >= 0) ::close(fd);
+}
+
+void TSignalCloser::Watch() {
+    pollfd fds[2] = {{FSignalFd, POLLIN, 0}, {FQuit[0], POLLIN, 0}};
+    int timeout = -1; // no signal yet: wait for one
+    for (;;) {
+        const int n = ::poll(fds, 2, timeout);
+        if (n < 0 && errno == EINTR) continue;
+        if (fds[1].revents) return; // the main thread has finished
+        if (n == 0) break;          // the grace time is over
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            if (::read(FSignalFd, &info, sizeof info) != sizeof info) continue;
+            if (FReceived.load() == 0) {
+                FReceived = static_cast<int>(info.ssi_signo);
+                FStop = true;
+                WriteByte(FPipe[1], static_cast<unsigned char>(info.ssi_signo));
+                timeout = static_cast<int>(FGrace.count());
+            }
+        }
+    }
+    // The main thread did not come back: it waits for a server that does not
+    // answer. Nothing it holds can be closed from here; the process ends.
+    const int signal = FReceived.load();
+    const bool unsaved = FState.UnsavedLog.load();
+    std::fprintf(stderr, "ostrakel: ended by signal %d (%s) while %s%s\n", signal, strsignal(signal),
+                 FState.Connecting.load() ? "waiting for a database server to answer a connect"
+                                          : "the program did not finish in time",
+                 unsaved ? "; the log lines of this run were not saved" : "");
+    std::fflush(stderr);
+    ::_exit(unsaved ? 1 : FAbandonStatus);
 }
 
 void TSignalCloser::ReadPipe() {
     unsigned char buffer[64];
-    ssize_t n;
-    while ((n = ::read(FPipe[0], buffer, sizeof buffer)) > 0)
-        if (!FReceived) FReceived = buffer[0];
+    while (::read(FPipe[0], buffer, sizeof buffer) > 0) {
+    }
     // Every loop ends, modal boxes included: nobody may be there to answer them.
-    if (FReceived) QCoreApplication::exit(0);
+    if (FReceived.load()) QCoreApplication::exit(0);
 }
 
 } // namespace ostrakel

@@ -2,6 +2,7 @@
 // restoring from the notification area, and the error box around every event.
 #pragma once
 
+#include "app/Signals.h"
 #include "platform/Component.h"
 #include "platform/DateTime.h"
 #include "platform/Dialogs.h"
@@ -53,6 +54,21 @@ struct TFormEnvironment {
     // The pass writes nothing: neither counter nor history row nor log file;
     // the changes it would make are collected in WouldChange().
     bool DryRun = false;
+    // Raised when the program is asked to end (a signal): a running pass stops
+    // after its current mould. Default: never.
+    const std::atomic<bool>* StopRequested = nullptr;
+    // Where the window tells whether it waits for a connect and whether its log
+    // has unsaved lines; default: nowhere.
+    TProgramState* State = nullptr;
+};
+
+// What the last pass did: moulds checked, counters written, writes (updates
+// and history rows together) that failed; whether a signal stopped it.
+struct TPassCounts {
+    int Checked = 0;
+    int Written = 0;
+    int FailedWrites = 0;
+    bool Stopped = false;
 };
 
 // A counter that a dry run would have changed.
@@ -129,10 +145,16 @@ public:
     void FireUpdate();
     // The sum of d_l over the reports of the tool; 0 when there are none.
     int32_t SumShots(int32_t toolId);
-    // Writes the counter and its update time; a failure is rolled back and swallowed.
-    void WriteCounter(int32_t mouldId, int32_t counter);
-    // The history row of the current mould; a failure is rolled back and swallowed.
-    void AddHistoryRow();
+    // Writes the counter and its update time; a failure is rolled back and
+    // swallowed, and the first line of its text given back (empty: written).
+    std::string WriteCounter(int32_t mouldId, int32_t counter);
+    // The history row of the current mould; a failure is rolled back and
+    // swallowed, and the first line of its text given back (empty: written).
+    std::string AddHistoryRow();
+    // What the last pass did.
+    const TPassCounts& PassCounts() const { return FPassCounts; }
+    // Whether the last pass ended at its own save of the log, which failed.
+    bool PassSaveFailed() const { return FPassSaveFailed; }
     // Whether the reports table has an active index whose first column is toolid.
     bool ReportsToolIdIndexed();
     // Before every pass: a connection that was never made, or whose attachment
@@ -190,9 +212,14 @@ private:
 
     // Runs one write of the pass in its own transaction of pFIBTransaction3
     // (in the bulk pass: in a savepoint of the pass's one transaction).
-    void RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams);
-    void RunWriteInSavepoint(std::initializer_list<const char*> lines,
-                             const std::function<void(TFIBQuery&)>& setParams);
+    // Both give back the first line of a failed write's error, empty when written.
+    std::string RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams);
+    std::string RunWriteInSavepoint(std::initializer_list<const char*> lines,
+                                    const std::function<void(TFIBQuery&)>& setParams);
+    bool StopRequested() const { return FEnv.StopRequested && FEnv.StopRequested->load(); }
+    // Connects one database; the closer knows the main thread may hang there.
+    void ConnectOne(TpFIBDatabase* db);
+    void MarkLogSaved();
     // The bulk pass's sums of every tool, read before the walk.
     void ReadAllSums();
     std::unordered_map<int32_t, int32_t> FAllSums;
@@ -203,6 +230,8 @@ private:
     int32_t FNewCounter = 0;
 
     std::vector<TCounterChange> FWouldChange;
+    TPassCounts FPassCounts;
+    bool FPassSaveFailed = false;
 
     TFormEnvironment FEnv;
     std::unique_ptr<IDialogs> FOwnDialogs;

@@ -38,23 +38,34 @@ struct TRun {
     std::string Out, Err;
 };
 
-// The program as cron starts it: no display, no Qt platform chosen.
-TRun RunProgram(const std::vector<std::string>& args) {
-    QProcess p;
+// The program as cron starts it: no display, no Qt platform chosen (the
+// window, without arguments, on the off-screen platform).
+void StartProgram(QProcess& p, const std::vector<std::string>& args) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(name);
+    if (args.empty() || args[0] == "--dir") env.insert("QT_QPA_PLATFORM", "offscreen");
     p.setProcessEnvironment(env);
     QStringList list;
     for (const std::string& a : args)
         list << QString::fromStdString(a);
     p.start(OSTRAKEL_EXE, list);
-    EXPECT_TRUE(p.waitForFinished(120000)) << "the program did not end";
+    EXPECT_TRUE(p.waitForStarted()) << "the program did not start";
+}
+
+TRun Finished(QProcess& p, int milliseconds = 120000) {
+    EXPECT_TRUE(p.waitForFinished(milliseconds)) << "the program did not end";
     TRun run;
     run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     run.Out = p.readAllStandardOutput().toStdString();
     run.Err = p.readAllStandardError().toStdString();
     return run;
+}
+
+TRun RunProgram(const std::vector<std::string>& args) {
+    QProcess p;
+    StartProgram(p, args);
+    return Finished(p);
 }
 
 class UnattendedTest : public ::testing::Test {
@@ -78,10 +89,10 @@ protected:
         WriteSetup("kalimbor=" + dbs.Path() + "\nvendrel=" + dbs.Path());
     }
 
-    void WriteSetup(const std::string& sql) {
+    void WriteSetup(const std::string& sql, const std::string& set = "") {
         std::ofstream(dir.File("setup.ini"), std::ios::binary)
             << "[sql]\n"
-            << sql << "\n[set]\ngodzina=3\nhistoria=1\nlog=1\n";
+            << sql << "\n[set]\ngodzina=3\nhistoria=1\nlog=1\n" << set;
     }
     // The databases as they are now (the program has ended: embedded files are
     // open in one process at a time).
@@ -126,7 +137,9 @@ TEST_F(UnattendedTest, OnceWritesTheCountersEchoesTheLogAndSavesIt) {
         at = run.Out.find("   " + line + "\n", at);
         ASSERT_NE(at, std::string::npos) << line << " in\n" << run.Out;
     }
-    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), static_cast<long>(lines.size())) << run.Out;
+    // Last comes what the pass did: moulds checked, counters written, writes failed.
+    EXPECT_TRUE(run.Out.ends_with("\nSprawdzono form: 3, zmieniono: 2, nieudanych zapisów: 0\n")) << run.Out;
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), static_cast<long>(lines.size() + 1)) << run.Out;
 
     // The log file holds the same lines, in the program's Windows-1250.
     const std::vector<std::string> logs = LogFiles();
@@ -163,6 +176,12 @@ TEST_F(UnattendedTest, DryRunListsTheChangesAndLeavesEveryRowAndTheLogAsTheyWere
     const TRun indexed = RunProgram({"--dry-run", "--dir", dir.Path()});
     ASSERT_EQ(indexed.Status, 0) << indexed.Err;
     EXPECT_EQ(indexed.Out, "Łódź\tK-1\t5\t8\nPusta\tK-4\t7\t0\nSprawdzono form: 3, do zmiany: 2\n");
+    // The bulk pass reads every sum at once: without the index it says nothing of it either.
+    TRawAttachment(dbs.ConnectString("vendrel_data.fdb")).Execute("drop index raporth_tool");
+    WriteSetup("kalimbor=" + dbs.Path() + "\nvendrel=" + dbs.Path(), "zbiorczo=1\n");
+    const TRun bulk = RunProgram({"--dry-run", "--dir", dir.Path()});
+    ASSERT_EQ(bulk.Status, 0) << bulk.Err;
+    EXPECT_EQ(bulk.Out, "Łódź\tK-1\t5\t8\nPusta\tK-4\t7\t0\nSprawdzono form: 3, do zmiany: 2\n");
     EXPECT_EQ(Rows(), "5 3 1 7 history 0");
     EXPECT_EQ(ReadAllBytes(logName), "stary log\r\n");
     EXPECT_EQ(LogFiles().size(), 1u);
@@ -204,9 +223,26 @@ TEST_F(UnattendedTest, FailuresEndWithTheirStatusAndTheErrorOnStandardError) {
         EXPECT_EQ(run.Status, c.Status) << c.What << "\n" << run.Err;
         EXPECT_NE(run.Err.find(c.ErrPart), std::string::npos) << c.What << "\n" << run.Err;
         if (c.Status == 2) EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+        // Each error is told once, a failed save too.
+        const size_t first = run.Err.find(c.ErrPart);
+        EXPECT_EQ(run.Err.find(c.ErrPart, first + 1), std::string::npos) << c.What << " told twice:\n" << run.Err;
         EXPECT_TRUE(LogFiles().empty()) << c.What;
     }
     EXPECT_EQ(Rows(), "8* 3 1 0* history 2") << "the run with the unwritable log wrote its counters";
+}
+
+TEST_F(UnattendedTest, AWriteThatFailsIsLoggedCountedAndEndsWithStatusThree) {
+    // The database refuses the history row of mould 4; its counter is written.
+    TRawAttachment(dbs.ConnectString("kalimbor_db.fdb"))
+        .Execute("alter table KALIMBOR_LICZNIKI add constraint no_four check (id_f <> 4)");
+    const TRun run = RunProgram({"--once", "--dir", dir.Path()});
+    EXPECT_EQ(run.Status, 3) << run.Err;
+    EXPECT_EQ(Rows(), "8* 3 1 0* history 1");
+    const size_t update = run.Out.find("  Zaktualizowano licznik kalimbor :Pusta[K-4]  stan: 0\n");
+    ASSERT_NE(update, std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("     Nie zapisano historii: ", update), std::string::npos) << run.Out;
+    EXPECT_EQ(run.Out.find("Nie zapisano licznika"), std::string::npos) << run.Out;
+    EXPECT_TRUE(run.Out.ends_with("\nSprawdzono form: 3, zmieniono: 2, nieudanych zapisów: 1\n")) << run.Out;
 }
 
 // The connections' parameter lines under the [sql] timeout key.
@@ -295,6 +331,38 @@ TEST(ConnectTimeoutTest, AServerThatNeverAnswersGivesTheConnectErrorAfterTheTime
     EXPECT_GE(seconds, 1.5);
     EXPECT_LT(seconds, 10.0);
     EXPECT_FALSE(form.pFIBDatabaseReports->Connected());
+}
+
+// A signal while a connect waits for a server that never answers (no timeout
+// set: the client would wait for minutes) ends the program within 5 s: the
+// window as its close does (status 0, nothing was logged yet), --once with 1.
+TEST(ConnectTimeoutTest, ASignalDuringAConnectThatHangsEndsTheProgramAtOnce) {
+    struct TCase {
+        const char* What;
+        std::vector<std::string> Args;
+        int Status;
+    };
+    for (const TCase& c : {TCase{"the window", {"--dir"}, 0}, TCase{"--once", {"--once", "--dir"}, 1}}) {
+        TSilentListener listener;
+        TTempDir dir;
+        std::ofstream(dir.File("setup.ini"), std::ios::binary)
+            << "[sql]\nkalimbor=/x/\nvendrel=127.0.0.1/" << listener.Port() << ":/x/\n[set]\nlog=1\n";
+        std::vector<std::string> args = c.Args;
+        args.push_back(dir.Path());
+        QProcess p;
+        StartProgram(p, args);
+        for (int i = 0; i < 100 && listener.Accepted() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_GE(listener.Accepted(), 1u) << c.What << ": the connect did not reach the listener";
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto start = std::chrono::steady_clock::now();
+        p.terminate(); // SIGTERM
+        const TRun run = Finished(p, 20000);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 5.0) << c.What;
+        EXPECT_EQ(run.Status, c.Status) << c.What << "\n" << run.Err;
+        EXPECT_NE(run.Err.find("connect"), std::string::npos) << c.What << " does not say why:\n" << run.Err;
+    }
 }
 
 } // namespace

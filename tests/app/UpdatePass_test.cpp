@@ -179,7 +179,10 @@ TEST_F(UpdatePassTest, AnEmptyWalkLogsNothingAndStillSaves) {
 TEST_P(UpdatePassModesTest, ALockedRowKeepsItsCounterGetsItsHistoryAndIsWrittenNextTime) {
     Mould(1, "'Zablokowana'", "'Z'", "5", "1", "10");
     Mould(2, "'Wolna'", "'W'", "5", "1", "10");
+    Mould(3, "'Bez historii'", "'H'", "5", "1", "10");
     Report(10, "9");
+    // The history of mould 3 is refused by the database.
+    moulds->Execute("alter table KALIMBOR_LICZNIKI add constraint no_three check (id_f <> 3)");
     Start(true, GetParam());
 
     // A second attachment holds a change of mould 1 open.
@@ -201,10 +204,34 @@ TEST_P(UpdatePassModesTest, ALockedRowKeepsItsCounterGetsItsHistoryAndIsWrittenN
     ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
     EXPECT_EQ(Counter(1), 5) << "the no-wait update failed and was rolled back";
     EXPECT_EQ(Counter(2), 9);
+    EXPECT_EQ(Counter(3), 9) << "a refused history row leaves the counter written";
     EXPECT_EQ(HistoryRows("id_f = 1 and stan = 9 and ostan = 5"), 1) << "the history row is written all the same";
-    EXPECT_NE(ReadAllBytes(LogFile()).find("Zaktualizowano licznik kalimbor :Zablokowana[Z]  stan: 9"),
-              std::string::npos);
+    EXPECT_EQ(HistoryRows("id_f = 3"), 0);
     EXPECT_FALSE(form->pFIBTransaction3->Active());
+
+    // Every line of a pass that writes all stays; after the update line of a
+    // failed write comes what was not written, with the first line of the
+    // database's reason (not the line naming the component).
+    const std::string log = Win1250ToUtf8(ReadAllBytes(LogFile()));
+    const auto lineAfter = [&log](const std::string& line) {
+        const size_t at = log.find(line + "\r\n");
+        if (at == std::string::npos) return std::string("<no line: ") + line + ">";
+        const size_t next = at + line.size() + 2, end = log.find("\r\n", next);
+        return log.substr(next, end == std::string::npos ? std::string::npos : end - next);
+    };
+    const std::string locked = lineAfter(std::string(kT) + "   " + "  Zaktualizowano licznik kalimbor :Zablokowana[Z]  stan: 9");
+    EXPECT_TRUE(locked.starts_with(std::string(kT) + "     Nie zapisano licznika: ")) << locked;
+    EXPECT_NE(locked.find("Deadlock."), std::string::npos) << locked; // the lock conflict's SQL code
+    EXPECT_EQ(locked.find("Form1."), std::string::npos) << locked;
+    const std::string noHistory = lineAfter(std::string(kT) + "   " + "  Zaktualizowano licznik kalimbor :Bez historii[H]  stan: 9");
+    EXPECT_TRUE(noHistory.starts_with(std::string(kT) + "     Nie zapisano historii: ")) << noHistory;
+    EXPECT_NE(noHistory.find("CHECK constraint"), std::string::npos) << noHistory;
+    EXPECT_EQ(lineAfter(std::string(kT) + "   " + "  Zaktualizowano licznik kalimbor :Wolna[W]  stan: 9"),
+              std::string(kT) + "   Sprawdzenie kalimbor: Bez historii[H]")
+        << "a mould written in full gets no further line";
+    EXPECT_EQ(form->PassCounts().Checked, 3);
+    EXPECT_EQ(form->PassCounts().Written, 2);
+    EXPECT_EQ(form->PassCounts().FailedWrites, 2);
 
     tr->Rollback();
     ASSERT_TRUE(Pass());
