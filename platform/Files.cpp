@@ -55,14 +55,35 @@ std::string ReadAllBytes(const std::string& fileName) {
     return data;
 }
 
+std::string FollowLinks(const std::string& fileName) {
+    std::string path = fileName;
+    // As many links as the system itself follows in one name.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return path;
+        const std::string link(buf, static_cast<size_t>(n));
+        // A relative link is relative to the directory that holds it.
+        const size_t slash = path.rfind('/');
+        path = link.front() == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+    }
+    return path; // a loop: the open names the error
+}
+
 void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
     if (fileName.empty()) RaiseCreate(fileName, ENOENT);
+    const std::string target = FollowLinks(fileName);
     struct stat old {};
-    const bool existed = ::stat(fileName.c_str(), &old) == 0;
+    const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && S_ISDIR(old.st_mode)) RaiseCreate(fileName, EISDIR);
 
-    const std::string temp = fileName + ".tmp~";
-    TFd f{::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, existed ? (old.st_mode & 07777) : 0644)};
+    // A temporary file left by an earlier failure goes first; the new one is
+    // made afresh, never through a link someone put in its place.
+    const std::string temp = target + ".tmp~";
+    ::unlink(temp.c_str());
+    TFd f{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, existed ? 0600 : 0644)};
     if (f.fd < 0) RaiseCreate(fileName, errno);
     auto abandon = [&](int err) {
         ::close(f.fd);
@@ -70,6 +91,18 @@ void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
         ::unlink(temp.c_str());
         RaiseCreate(fileName, err);
     };
+    if (existed) {
+        // Owner and group first: a change of owner clears the set-id bits
+        // that the mode then puts back. Only a privileged process may give
+        // the file away; any process may keep a group it belongs to. What
+        // cannot be kept is left as the new file has it.
+        struct stat now {};
+        if (::fstat(f.fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+            ::fchown(f.fd, old.st_uid, old.st_gid) != 0 && now.st_gid != old.st_gid)
+            (void)::fchown(f.fd, static_cast<uid_t>(-1), old.st_gid);
+        // Not narrowed by the umask, as the mode of open() would be.
+        (void)::fchmod(f.fd, old.st_mode & 07777);
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(f.fd, bytes.data() + done, bytes.size() - done);
@@ -87,11 +120,16 @@ void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
         ::unlink(temp.c_str());
         RaiseCreate(fileName, err);
     }
-    if (::rename(temp.c_str(), fileName.c_str()) != 0) {
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
         RaiseCreate(fileName, err);
     }
+    // The rename itself reaches the disk with its directory.
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    TFd d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (d.fd >= 0) (void)::fsync(d.fd);
 }
 
 std::string ProgramDirectory() {

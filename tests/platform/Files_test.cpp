@@ -3,9 +3,14 @@
 #include "tests/support/TempDir.h"
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace ostrakel;
@@ -31,6 +36,31 @@ private:
     rlimit FOld{};
     void (*FOldHandler)(int) = nullptr;
 };
+
+// A umask for the lifetime of the object; a restrictive one, as an
+// administrator's or a service's, would narrow any mode a new file asks for.
+class TUmask {
+public:
+    explicit TUmask(mode_t mask) : FOld(umask(mask)) {}
+    ~TUmask() { umask(FOld); }
+
+private:
+    mode_t FOld;
+};
+
+std::string LinkText(const std::string& name) {
+    char buf[4096];
+    const ssize_t n = readlink(name.c_str(), buf, sizeof buf);
+    return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+// Every name under the directory, relative to it.
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        names.insert(e.path().lexically_relative(dir).string());
+    return names;
+}
 
 } // namespace
 
@@ -86,6 +116,132 @@ TEST(Files, ErrorsNameTheFileAndTheSystemsReason) {
     } catch (const EFOpenError& e) {
         EXPECT_STREQ(e.what(), ("Cannot open file \"" + unreadable + "\". Input/output error").c_str());
     }
+}
+
+// A log that is a symbolic link, in each shape a set-up may give it: every
+// link stays as it was, the file at the end gets the bytes, nothing else appears.
+TEST(Files, ALinkIsWrittenThroughAndStays) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> links; // name, where it points (from the directory)
+        std::string target;                                     // the file that gets the bytes
+        bool targetExists;
+    };
+    const Case cases[] = {
+        {"relative", {{"log.txt", "real/log.txt"}}, "real/log.txt", true},
+        {"absolute", {{"log.txt", "<dir>real/log.txt"}}, "real/log.txt", true},
+        {"through a second link", {{"log.txt", "mid"}, {"mid", "real/log.txt"}}, "real/log.txt", true},
+        {"relative to the directory of a second link", {{"log.txt", "real/up"}, {"real/up", "../real/log.txt"}},
+         "real/log.txt", true},
+        {"to a file not there yet", {{"log.txt", "real/new.txt"}}, "real/new.txt", false},
+    };
+    for (const auto& c : cases) {
+        test::TTempDir dir;
+        std::filesystem::create_directory(dir.File("real"));
+        if (c.targetExists) WriteAllBytes(dir.File(c.target), "old\r\n");
+        for (auto [name, to] : c.links) {
+            if (to.starts_with("<dir>")) to = dir.Path() + to.substr(5);
+            ASSERT_EQ(symlink(to.c_str(), dir.File(name).c_str()), 0) << c.what;
+        }
+        std::set<std::string> before = Names(dir.Path());
+        before.insert(c.target);
+
+        WriteAllBytes(dir.File("log.txt"), "new\r\n");
+        for (auto [name, to] : c.links) {
+            if (to.starts_with("<dir>")) to = dir.Path() + to.substr(5);
+            EXPECT_EQ(LinkText(dir.File(name)), to) << c.what << ": " << name << " is still the same link";
+        }
+        EXPECT_EQ(ReadAllBytes(dir.File(c.target)), "new\r\n") << c.what;
+        EXPECT_EQ(Names(dir.Path()), before) << c.what << ": no temporary file is left";
+    }
+}
+
+// Replacing the file keeps what the administrator gave it, whatever the
+// umask: its permission bits, its group and (for a process that may) its owner.
+TEST(Files, AReplacedFileKeepsItsModeGroupAndOwner) {
+    const bool root = geteuid() == 0;
+    struct Case {
+        mode_t mode;
+        uid_t uid; // -1: the process's own
+        gid_t gid;
+    };
+    const Case cases[] = {
+        {0640, static_cast<uid_t>(-1), static_cast<gid_t>(-1)},
+        {0664, static_cast<uid_t>(-1), static_cast<gid_t>(-1)},
+        {0604, static_cast<uid_t>(-1), static_cast<gid_t>(-1)},
+        {0400, static_cast<uid_t>(-1), static_cast<gid_t>(-1)},
+        {0640, static_cast<uid_t>(-1), 4343},
+        {02660, static_cast<uid_t>(-1), 4343},
+        {0640, 4242, 4343},
+    };
+    TUmask mask(077);
+    for (const auto& c : cases) {
+        if (!root && (c.uid != static_cast<uid_t>(-1) || c.gid != static_cast<gid_t>(-1))) continue;
+        test::TTempDir dir;
+        const std::string name = dir.File("log.txt");
+        WriteAllBytes(name, "old");
+        ASSERT_EQ(chown(name.c_str(), c.uid, c.gid), 0);
+        ASSERT_EQ(chmod(name.c_str(), c.mode), 0);
+        struct stat old {};
+        ASSERT_EQ(stat(name.c_str(), &old), 0);
+
+        WriteAllBytes(name, "new");
+        struct stat now {};
+        ASSERT_EQ(stat(name.c_str(), &now), 0);
+        EXPECT_EQ(ReadAllBytes(name), "new");
+        EXPECT_NE(now.st_ino, old.st_ino) << "replaced, not rewritten in place";
+        EXPECT_EQ(now.st_mode & 07777, c.mode) << std::oct << c.mode;
+        EXPECT_EQ(now.st_gid, old.st_gid) << std::oct << c.mode;
+        EXPECT_EQ(now.st_uid, old.st_uid) << std::oct << c.mode;
+    }
+}
+
+// A process that may not give a file away still keeps a group it belongs to.
+TEST(Files, WithoutThePrivilegeToKeepTheOwnerTheGroupIsStillKept) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to set up a file of another owner";
+    test::TTempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+    const std::string name = dir.File("log.txt");
+    WriteAllBytes(name, "old");
+    ASSERT_EQ(chown(name.c_str(), 5555, 4343), 0);
+    ASSERT_EQ(chmod(name.c_str(), 0664), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // An ordinary user, 4242, with 4343 among its groups.
+        const gid_t groups[] = {4343};
+        if (setgroups(1, groups) != 0 || setgid(4242) != 0 || setuid(4242) != 0) _exit(2);
+        try {
+            WriteAllBytes(name, "new");
+        } catch (...) {
+            _exit(3);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    struct stat now {};
+    ASSERT_EQ(stat(name.c_str(), &now), 0);
+    EXPECT_EQ(ReadAllBytes(name), "new");
+    EXPECT_EQ(now.st_uid, 4242u) << "the owner could not be kept";
+    EXPECT_EQ(now.st_gid, 4343u);
+    EXPECT_EQ(now.st_mode & 07777, 0664u);
+}
+
+// A link put where the temporary file goes does not make the save write elsewhere.
+TEST(Files, ALinkAtTheTemporaryNameIsNotFollowed) {
+    test::TTempDir dir;
+    const std::string name = dir.File("log.txt");
+    WriteAllBytes(name, "old");
+    WriteAllBytes(dir.File("other.txt"), "someone else's");
+    ASSERT_EQ(symlink("other.txt", (name + ".tmp~").c_str()), 0);
+    WriteAllBytes(name, "new");
+    EXPECT_EQ(ReadAllBytes(name), "new");
+    EXPECT_EQ(ReadAllBytes(dir.File("other.txt")), "someone else's");
+    EXPECT_EQ(LinkText(name), "") << "the log is a file, not the planted link";
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(name + ".tmp~")));
 }
 
 TEST(Files, ProgramDirectoryEndsWithASeparatorAndHoldsTheExecutable) {
