@@ -424,11 +424,42 @@ void TForm1::FlushLog() const {
     bar->setValue(bar->maximum());
 }
 
+namespace {
+
+// Makes the view's text the text of a log file's bytes (ahead of the view's
+// own lines when `keepView`), but only when the bytes decode exactly and the
+// view then holds that text unchanged, so that a save writes them back as
+// they were. Otherwise the view stays as it was and the reason is returned.
+std::string TakeLogText(TForm1& form, std::string_view bytes, TTextEncoding encoding, bool keepView) {
+    size_t bad = 0;
+    const std::optional<std::string> decoded = DecodeTextExact(bytes, encoding, &bad);
+    if (!decoded)
+        return Format("Not valid %s at byte offset %zu; the file is left unchanged",
+                      std::string(EncodingName(encoding)).c_str(), bad);
+    std::string text = NormalizeLineBreaks(*decoded);
+    const std::string view = form.MemoText();
+    if (keepView) {
+        if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
+        text += view;
+    }
+    form.SetMemoText(text);
+    if (form.MemoText() == text) return {};
+    form.SetMemoText(view);
+    return "Its text holds characters that the log view cannot keep; the file is left unchanged";
+}
+
+} // namespace
+
 void TForm1::LoadLog() {
     try {
         const std::string bytes = ReadAllBytes(mylogfile);
-        FLogEncoding = DetectEncoding(bytes);
-        SetMemoText(NormalizeLineBreaks(DecodeText(bytes, FLogEncoding)));
+        const TTextEncoding encoding = DetectEncoding(bytes);
+        // A file that a save would not write back byte for byte is not
+        // loaded, and the saves leave it alone as one that cannot be read.
+        const std::string reason = TakeLogText(*this, bytes, encoding, false);
+        if (!reason.empty())
+            throw EFOpenError(Format("Cannot open file \"%s\". %s", mylogfile.c_str(), reason.c_str()));
+        FLogEncoding = encoding;
         FLogLoadFailed = false;
     } catch (const EFOpenError&) {
         FLogLoadFailed = FileExists(mylogfile);
@@ -439,19 +470,22 @@ void TForm1::LoadLog() {
 void TForm1::SaveLog() {
     if (FEnv.DryRun) return; // a dry run leaves the log file as it was
     if (FLogLoadFailed && FileExists(mylogfile)) {
-        // The file could not be read at start-up. Never write over what we
-        // have not seen: read it now and keep its content ahead of the view's.
+        // The file could not be read, or not exactly, at start-up. Never
+        // write over what we have not seen: read it now and keep its content
+        // ahead of the view's. While it still cannot be, it stays as it is
+        // and the view keeps its lines for a later save.
         std::string bytes;
         try {
             bytes = ReadAllBytes(mylogfile);
-        } catch (const EFOpenError& e) {
+        } catch (const EFOpenError&) {
             throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(),
                                        "The file could not be read and is left unchanged"));
         }
-        FLogEncoding = DetectEncoding(bytes);
-        std::string old = NormalizeLineBreaks(DecodeText(bytes, FLogEncoding));
-        if (!old.empty() && !old.ends_with("\r\n")) old += "\r\n";
-        SetMemoText(old + MemoText());
+        const TTextEncoding encoding = DetectEncoding(bytes);
+        const std::string reason = TakeLogText(*this, bytes, encoding, true);
+        if (!reason.empty())
+            throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(), reason.c_str()));
+        FLogEncoding = encoding;
         FLogLoadFailed = false;
     }
     WriteAllBytes(mylogfile, EncodeText(MemoText(), FLogEncoding));

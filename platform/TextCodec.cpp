@@ -34,8 +34,10 @@ constexpr std::string_view kBomUtf8 = "\xEF\xBB\xBF";
 constexpr std::string_view kBomUtf16LE = "\xFF\xFE";
 constexpr std::string_view kBomUtf16BE = "\xFE\xFF";
 
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
-    std::string out;
+// Decodes UTF-16 into `out`. An unpaired surrogate and an odd last byte
+// become U+FFFD, or, when `strict`, end the decoding. Gives the offset of the
+// first of them in `bytes`, npos when there is none.
+size_t Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool strict, std::string& out) {
     out.reserve(bytes.size());
     const size_t n = bytes.size() / 2;
     auto unit = [&](size_t i) -> char16_t {
@@ -43,6 +45,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
         const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
         return bigEndian ? static_cast<char16_t>(a << 8 | b) : static_cast<char16_t>(b << 8 | a);
     };
+    size_t firstBad = std::string_view::npos;
     for (size_t i = 0; i < n; ++i) {
         char32_t u = unit(i);
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
@@ -52,11 +55,18 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
                 ++i;
             }
         }
-        if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD; // unpaired surrogate
+        if (u >= 0xD800 && u <= 0xDFFF) { // unpaired surrogate
+            if (firstBad == std::string_view::npos) firstBad = 2 * i;
+            if (strict) return firstBad;
+            u = 0xFFFD;
+        }
         AppendUtf8(out, u);
     }
-    if (bytes.size() % 2) AppendUtf8(out, 0xFFFD); // dangling odd byte
-    return out;
+    if (bytes.size() % 2) { // dangling odd byte
+        if (firstBad == std::string_view::npos) firstBad = bytes.size() - 1;
+        if (!strict) AppendUtf8(out, 0xFFFD);
+    }
+    return firstBad;
 }
 
 std::string Utf8ToUtf16(std::string_view text, bool bigEndian) {
@@ -140,43 +150,66 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], with its code
+// point in `cp`; 0 when the byte there starts none (a stray continuation
+// byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
+size_t Utf8Sequence(std::string_view text, size_t i, char32_t& cp) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t len = 0;
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    } else if ((c & 0xE0) == 0xC0) {
+        len = 2;
+        cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3;
+        cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + len > text.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const auto cc = static_cast<unsigned char>(text[i + k]);
+        if ((cc & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    static const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+// The offset of the first byte that starts no well-formed sequence; npos when all do.
+size_t FirstInvalidUtf8(std::string_view text) {
+    char32_t cp = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = Utf8Sequence(text, i, cp);
+        if (len == 0) return i;
+        i += len;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
 std::u32string Utf8ToUtf32(std::string_view text) {
     std::u32string out;
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        int len = 0;
         char32_t cp = 0;
-        if (c < 0x80) {
-            len = 1;
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        }
-        bool ok = len > 0 && i + static_cast<size_t>(len) <= text.size();
-        for (int k = 1; ok && k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            if ((cc & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (ok) {
-            static const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) ok = false;
-        }
-        if (!ok) {
+        const size_t len = Utf8Sequence(text, i, cp);
+        if (len == 0) {
             out += U'\uFFFD';
             ++i;
         } else {
             out += cp;
-            i += static_cast<size_t>(len);
+            i += len;
         }
     }
     return out;
@@ -218,13 +251,44 @@ std::string_view ByteOrderMark(TTextEncoding encoding) {
 std::string DecodeText(std::string_view bytes, TTextEncoding encoding) {
     const std::string_view mark = ByteOrderMark(encoding);
     if (bytes.starts_with(mark)) bytes.remove_prefix(mark.size());
+    std::string out;
     switch (encoding) {
     case TTextEncoding::Utf8: return Utf32ToUtf8(Utf8ToUtf32(bytes));
-    case TTextEncoding::Utf16LE: return Utf16ToUtf8(bytes, false);
-    case TTextEncoding::Utf16BE: return Utf16ToUtf8(bytes, true);
+    case TTextEncoding::Utf16LE: Utf16ToUtf8(bytes, false, false, out); return out;
+    case TTextEncoding::Utf16BE: Utf16ToUtf8(bytes, true, false, out); return out;
     case TTextEncoding::Ansi: break;
     }
     return Win1250ToUtf8(bytes);
+}
+
+std::optional<std::string> DecodeTextExact(std::string_view bytes, TTextEncoding encoding, size_t* badOffset) {
+    const std::string_view mark = ByteOrderMark(encoding);
+    const size_t skipped = bytes.starts_with(mark) ? mark.size() : 0;
+    bytes.remove_prefix(skipped);
+    std::string out;
+    size_t bad = std::string_view::npos;
+    switch (encoding) {
+    case TTextEncoding::Utf8:
+        bad = FirstInvalidUtf8(bytes);
+        if (bad == std::string_view::npos) out = bytes; // well-formed UTF-8 is its own text
+        break;
+    case TTextEncoding::Utf16LE: bad = Utf16ToUtf8(bytes, false, true, out); break;
+    case TTextEncoding::Utf16BE: bad = Utf16ToUtf8(bytes, true, true, out); break;
+    case TTextEncoding::Ansi: out = Win1250ToUtf8(bytes); break;
+    }
+    if (bad == std::string_view::npos) return out;
+    if (badOffset) *badOffset = skipped + bad;
+    return std::nullopt;
+}
+
+std::string_view EncodingName(TTextEncoding encoding) {
+    switch (encoding) {
+    case TTextEncoding::Utf8: return "UTF-8";
+    case TTextEncoding::Utf16LE: return "UTF-16LE";
+    case TTextEncoding::Utf16BE: return "UTF-16BE";
+    case TTextEncoding::Ansi: break;
+    }
+    return "Windows-1250";
 }
 
 std::string EncodeText(std::string_view text, TTextEncoding encoding) {

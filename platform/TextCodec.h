@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,16 @@ std::string_view ByteOrderMark(TTextEncoding encoding);
 // bytes of the given encoding with its mark.
 std::string DecodeText(std::string_view bytes, TTextEncoding encoding);
 std::string EncodeText(std::string_view text, TTextEncoding encoding);
+
+// DecodeText for bytes that must come back unchanged from EncodeText: where
+// DecodeText would put U+FFFD for what the encoding cannot read (an invalid
+// UTF-8 sequence, an odd last byte of UTF-16, an unpaired surrogate), this
+// gives nothing and sets `badOffset` to the offset of the first such byte,
+// counted from the start of `bytes`, mark included. Windows-1250 always decodes.
+std::optional<std::string> DecodeTextExact(std::string_view bytes, TTextEncoding encoding,
+                                           size_t* badOffset = nullptr);
+// The encoding's usual name: "UTF-8", "UTF-16LE", "UTF-16BE", "Windows-1250".
+std::string_view EncodingName(TTextEncoding encoding);
 
 // UTF-8 helpers. Invalid sequences decode as U+FFFD, one per bad byte.
 std::u32string Utf8ToUtf32(std::string_view text);

@@ -85,6 +85,52 @@ TEST(TextEncoding, Utf16CarriesEveryCharacterIncludingSurrogatePairs) {
     EXPECT_EQ(EncodeText("A\xC5\x81", TTextEncoding::Utf16BE), "\xFE\xFF\0A\x01\x41"s);
 }
 
+// What the lenient decoding would turn into U+FFFD is refused, at the offset
+// of its first byte; what it takes exactly comes back byte for byte.
+TEST(TextEncoding, ExactDecodingRefusesWhatWouldNotComeBackUnchanged) {
+    constexpr size_t kGood = std::string::npos;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        TTextEncoding encoding;
+        size_t bad; // the offset refused, kGood for none
+    };
+    const Case cases[] = {
+        {"UTF-8", "\xEF\xBB\xBF" "\xC5\x81\xC3\xB3" "d\xC5\xBA \xF0\x9F\x98\x80", TTextEncoding::Utf8, kGood},
+        {"a replacement character that is text", "\xEF\xBB\xBF" "a\xEF\xBF\xBD", TTextEncoding::Utf8, kGood},
+        {"an invalid byte", "\xEF\xBB\xBF" "ab\xFF" "c", TTextEncoding::Utf8, 5},
+        {"a Windows-1250 letter in UTF-8", "\xEF\xBB\xBF" "\xB3\xF3" "d\x9F", TTextEncoding::Utf8, 3},
+        {"a sequence cut at the end", "\xEF\xBB\xBF" "a\xE2\x82", TTextEncoding::Utf8, 4},
+        {"a stray continuation byte", "\xEF\xBB\xBF" "\x80", TTextEncoding::Utf8, 3},
+        {"an overlong form", "\xEF\xBB\xBF" "\xC0\xAF", TTextEncoding::Utf8, 3},
+        {"a surrogate in UTF-8", "\xEF\xBB\xBF" "\xED\xA0\x80", TTextEncoding::Utf8, 3},
+        {"beyond U+10FFFF", "\xEF\xBB\xBF" "\xF4\x90\x80\x80", TTextEncoding::Utf8, 3},
+        {"UTF-16LE with a pair", "\xFF\xFE" "a\0\x3D\xD8\x00\xDE"s, TTextEncoding::Utf16LE, kGood},
+        {"an odd last byte", "\xFF\xFE" "a\0b"s, TTextEncoding::Utf16LE, 4},
+        {"a high surrogate at the end", "\xFF\xFE" "a\0\x3D\xD8"s, TTextEncoding::Utf16LE, 4},
+        {"a high surrogate before a letter", "\xFF\xFE" "\x3D\xD8" "a\0"s, TTextEncoding::Utf16LE, 2},
+        {"a lone low surrogate", "\xFE\xFF" "\0a\xDE\x00"s, TTextEncoding::Utf16BE, 4},
+        {"UTF-16BE with a pair", "\xFE\xFF" "\xD8\x3D\xDE\x00"s, TTextEncoding::Utf16BE, kGood},
+        {"every byte of the code page", AllBytes(), TTextEncoding::Ansi, kGood},
+        {"nothing", "", TTextEncoding::Ansi, kGood},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(DetectEncoding(c.bytes), c.encoding) << c.what;
+        size_t bad = kGood;
+        const std::optional<std::string> text = DecodeTextExact(c.bytes, c.encoding, &bad);
+        if (c.bad == kGood) {
+            ASSERT_TRUE(text) << c.what << ": refused at " << bad;
+            EXPECT_EQ(*text, DecodeText(c.bytes, c.encoding)) << c.what;
+            EXPECT_EQ(EncodeText(*text, c.encoding), c.bytes) << c.what;
+        } else {
+            EXPECT_FALSE(text) << c.what;
+            EXPECT_EQ(bad, c.bad) << c.what;
+            // The lenient decoding would not give the bytes back.
+            EXPECT_NE(EncodeText(DecodeText(c.bytes, c.encoding), c.encoding), c.bytes) << c.what;
+        }
+    }
+}
+
 TEST(TextEncoding, LoneCrAndLoneLfBecomeCrLf) {
     const std::pair<std::string, std::string> cases[] = {
         {"a\nb", "a\r\nb"},       {"a\rb", "a\r\nb"},         {"a\r\nb", "a\r\nb"},
