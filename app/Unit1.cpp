@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include "app/SetupChecks.h"
+
 #include "db/FIBDataSet.h"
 #include "db/FIBDatabase.h"
 #include "db/FIBQuery.h"
@@ -27,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 
 namespace ostrakel {
 
@@ -142,7 +145,10 @@ void TForm1::CreateMembers() {
     auto designConnection = [this](const char* name) {
         auto* db = Create<TpFIBDatabase>();
         db->SetName(name);
-        db->SetDBParams({"user_name=SYSDBA", "password=plumtrove", "lc_ctype=WIN1250"});
+        // After the three lines of the design: a Firebird 4 or 5 server sends
+        // the types this client reads (setup.ini may change or drop the line).
+        db->SetDBParams({"user_name=SYSDBA", "password=plumtrove", "lc_ctype=WIN1250",
+                         std::string("set_bind=") + kLegacyBind});
         db->SetSQLDialect(3);
         db->SetTimeout(0);
         db->SetWaitForRestoreConnect(0);
@@ -277,6 +283,14 @@ void TForm1::FormCreate() {
         "<b>Program aktualizujący stany liczników programu Kalimbor na podstawie raportów  z systemu Vendrel "
         "OEE</b><br><br>";
     const TIniFile ini(MojKatalog() + "setup.ini");
+    // Said once, before anything else can fail: values that read as other
+    // than written, and a password that other users can read.
+    std::vector<std::string> warnings = SettingsWarnings(ini);
+    if (auto warning = PasswordFileWarning(ini)) warnings.push_back(std::move(*warning));
+    for (const std::string& warning : warnings) {
+        std::cerr << ApplicationTitle() << ": " << warning << std::endl;
+        if (FEnv.DryRun) std::cout << warning << std::endl;
+    }
 
     kalimborbase = ini.ReadString("sql", "kalimbor", "");
     if (!kalimborbase.empty()) kalimborbase += "kalimbor_db.fdb";
@@ -288,6 +302,8 @@ void TForm1::FormCreate() {
     ProcessPendingEvents();
     AssignDatabaseNames();
     ApplyConnectTimeout(ini);
+    for (TpFIBDatabase* db : {pFIBDatabaseReports, pFIBDatabaseMoulds})
+        db->SetDBParams(ConnectionLines(db->DBParams().Lines(), ini));
 
     godzina = static_cast<uint16_t>(ini.ReadInteger("set", "godzina", 3));
     description += "Aktualizacja liczników o godznie " + std::to_string(godzina) + ":05<br><br>";
