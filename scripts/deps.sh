@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libfbclient2 firebird-de
           firebird3.0-server-core firebird3.0-utils fonts-liberation xvfb xauth)
 if [ "${1:-run}" = test ]; then
   packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev firebird3.0-server
-             icewm xdotool x11-utils desktop-file-utils systemd)
+             icewm xdotool x11-utils desktop-file-utils systemd dpkg-dev lintian librsvg2-bin man-db)
 fi
 missing=()
 for p in "${packages[@]}"; do
