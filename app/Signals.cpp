@@ -16,10 +16,12 @@ namespace ostrakel {
 
 namespace {
 
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 sigset_t TerminationSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
+    for (int s : kSignals) sigaddset(&set, s);
     return set;
 }
 

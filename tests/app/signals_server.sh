@@ -10,6 +10,7 @@ PROGRAM=$1
 DEMO=$2
 STATE=$3
 source "$(dirname "$0")/gui_session.sh"
+echo "work directory: $work"
 
 prefix=$(cat "$STATE/prefix") || fail "the suite's server is not running (no $STATE/prefix)"
 password=$(cat "$STATE/password")
@@ -74,6 +75,13 @@ signal_and_wait() { # signal_and_wait SIGNAL WHAT
   echo "$2: ended $((SECONDS - start)) s after SIG$1 with status $status"
 }
 
+# Whether the log saved in DIR holds the text.
+logged() { # logged DIR TEXT
+  local log
+  log=$(log_file "$1")
+  [ -n "$log" ] && grep -aq "$2" "$log"
+}
+
 start_display
 
 start_window() { # start_window DIR
@@ -94,7 +102,7 @@ for signal in TERM INT; do
   prepare "$dir" 0 0
   start_window "$dir"
   click_start
-  wait_for 60 grep -aq "Zaktualizowano" "$(log_file "$dir")" || fail "after-pass: the pass did not run"
+  wait_for 60 logged "$dir" "Zaktualizowano" || fail "after-pass: the pass did not run"
   signal_and_wait "$signal" "window after a pass"
   [ "$status" -eq 0 ] || fail "window after a pass, SIG$signal: status $status, stderr: $(cat "$dir/stderr")"
   grep -aq "start programu" "$(log_file "$dir")" || fail "window after a pass: no log saved"
