@@ -25,8 +25,10 @@ class UpdatePassServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!ServerAvailable()) {
-            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED")) FAIL() << "no Firebird server on 127.0.0.1:3050";
-            GTEST_SKIP() << "no Firebird server on 127.0.0.1:3050";
+            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED"))
+                FAIL() << "the suite's Firebird server does not answer (state in " << ServerStateDir() << ")";
+            GTEST_SKIP() << "the suite's Firebird server is not running (tests/db/server.sh start "
+                         << ServerStateDir() << ")";
         }
         server = std::make_unique<TTestDatabases>(TTestDatabases::Server);
         const std::string reportsPath = server->Create(
@@ -44,7 +46,7 @@ protected:
             reports->Execute("insert into raporth values (" + std::to_string(id) + ", " + std::to_string(id * 10) + ")");
         }
         std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << local.Path() << "\nvendrel=localhost:" << server->Path()
+            << "[sql]\nkalimbor=" << local.Path() << "\nvendrel=" << ServerPrefix() << server->Path()
             << "\n[set]\nhistoria=1\nlog=1\n";
         if (!StopsTheServer()) StartForm();
     }
@@ -115,7 +117,7 @@ TEST_F(UpdatePassServerTest, TheReportsServerDroppingTheAttachmentEndsThePassWit
     EXPECT_NE(saved.find("  Zaktualizowano licznik kalimbor :M2[K]  stan: 20"), std::string::npos);
     EXPECT_NE(saved.find("Sprawdzenie kalimbor: M3[K]"), std::string::npos);
     EXPECT_NE(saved.find("Ponowne po\xB3\xB9"
-                         "czenie z baz\xB9 localhost:" +
+                         "czenie z baz\xB9 " + ServerPrefix() +
                          server->Path("vendrel_data.fdb")),
               std::string::npos)
         << saved;
@@ -127,7 +129,7 @@ class ServerRestartTest : public UpdatePassServerTest {
 protected:
     void SetUp() override {
         if (ServerAvailable() && !FileExists(std::string(OSTRAKEL_FB_STATE) + "/fbguard.pid"))
-            GTEST_SKIP() << "the server on 127.0.0.1:3050 was not started by the tests";
+            GTEST_SKIP() << "the suite's server was not started by its script";
         UpdatePassServerTest::SetUp();
         reports.reset(); // the script's attachment would not live through the restart
     }
@@ -165,7 +167,7 @@ TEST_F(ServerRestartTest, APassAfterTheServerRestartedReconnectsAndWritesTheCoun
     EXPECT_EQ(Counters(), "10 20 30 40 ");
     const std::string log = Log();
     EXPECT_EQ(Occurrences(log, kReconnect), 1) << log;
-    EXPECT_NE(log.find(kReconnect + "localhost:" + server->Path("vendrel_data.fdb")), std::string::npos)
+    EXPECT_NE(log.find(kReconnect + ServerPrefix() + server->Path("vendrel_data.fdb")), std::string::npos)
         << log;
     EXPECT_LT(log.find(kReconnect), log.rfind("Sprawdzenie kalimbor: M1[K]")) << "logged before the walk";
 
@@ -194,7 +196,7 @@ TEST_F(ServerDownAtStartUpTest, APassAfterTheServerCameUpFinishesStartUpAndWrite
     const std::string log = Log();
     // Start-up's own line, then both connections, then the walk.
     const size_t start = log.find("T   start programu\r\n");
-    const size_t reports = log.find(kReconnect + "localhost:" + server->Path("vendrel_data.fdb"));
+    const size_t reports = log.find(kReconnect + ServerPrefix() + server->Path("vendrel_data.fdb"));
     const size_t mouldsLine = log.find(kReconnect + local.Path("kalimbor_db.fdb"));
     const size_t walk = log.find("Sprawdzenie kalimbor: M1[K]");
     ASSERT_NE(start, std::string::npos) << log;

@@ -1,6 +1,6 @@
-// The connection and transactions through the Firebird server on loopback
-// (localhost:path): the server's own login check, its version, a server that
-// does not answer, and an attachment the server drops.
+// The connection and transactions through the suite's own Firebird server on
+// loopback (localhost/PORT:path): the server's own login check, its version, a
+// server that does not answer, and an attachment the server drops.
 #include "db/FIBDatabase.h"
 #include "db/FIBErrors.h"
 #include "db/FIBTransaction.h"
@@ -25,8 +25,10 @@ class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!ServerAvailable()) {
-            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED")) FAIL() << "no Firebird server on 127.0.0.1:3050";
-            GTEST_SKIP() << "no Firebird server on 127.0.0.1:3050 (start one with tests/db/server.sh start)";
+            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED"))
+                FAIL() << "the suite's Firebird server does not answer (state in " << ServerStateDir() << ")";
+            GTEST_SKIP() << "the suite's Firebird server is not running (tests/db/server.sh start "
+                         << ServerStateDir() << ")";
         }
         dbs = std::make_unique<TTestDatabases>(TTestDatabases::Server);
         path = dbs->Create("vendrel_data.fdb", 3, {"create table T (ID integer)"});
@@ -46,7 +48,7 @@ protected:
 };
 
 TEST_F(ServerTest, ConnectsWithTheSystemsParameters) {
-    ASSERT_EQ(path.rfind("localhost:", 0), 0u);
+    ASSERT_EQ(path.rfind(ServerPrefix(), 0), 0u);
     db->SetConnected(true);
     ASSERT_TRUE(db->Connected());
     EXPECT_EQ(db->DBFileName(), dbs->Path("vendrel_data.fdb"));
@@ -71,7 +73,7 @@ TEST_F(ServerTest, ADatabaseInADirectoryWithPolishLetters) {
     std::filesystem::permissions(dbs->Path(dir), std::filesystem::perms::all,
                                  std::filesystem::perm_options::replace);
     const std::string polish = dbs->Create(dir + "/kalimbor_db.fdb");
-    ASSERT_EQ(polish, "localhost:" + dbs->Path(dir + "/kalimbor_db.fdb"));
+    ASSERT_EQ(polish, ServerPrefix() + dbs->Path(dir + "/kalimbor_db.fdb"));
     db->SetDBName(polish);
     db->SetConnected(true);
     EXPECT_EQ(db->DBFileName(), dbs->Path(dir + "/kalimbor_db.fdb"));
@@ -97,7 +99,9 @@ TEST_F(ServerTest, TheServerChecksTheLogin) {
 }
 
 TEST_F(ServerTest, AServerThatDoesNotAnswer) {
-    db->SetDBName("127.0.0.1/3059:" + dbs->Path("vendrel_data.fdb"));
+    const int port = UnusedPort();
+    ASSERT_GT(port, 0);
+    db->SetDBName("127.0.0.1/" + std::to_string(port) + ":" + dbs->Path("vendrel_data.fdb"));
     try {
         db->SetConnected(true);
         FAIL() << "attached through a port nobody listens on";

@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace ostrakel::test {
@@ -176,7 +178,7 @@ TTestDatabases::TTestDatabases(TKind kind) : FKind(kind) {
 }
 
 std::string TTestDatabases::ConnectString(const std::string& name) const {
-    return FKind == Server ? "localhost:" + Path(name) : Path(name);
+    return FKind == Server ? ServerPrefix() + Path(name) : Path(name);
 }
 
 std::string TTestDatabases::Create(const std::string& name, int dialect,
@@ -199,16 +201,60 @@ void ExecuteIn(TFIBTransaction& transaction, const std::string& sql) {
                      true);
 }
 
+namespace {
+
+// The first line of a file in the state directory; empty when there is none.
+std::string StateLine(const char* name) {
+    std::ifstream in(ServerStateDir() + "/" + name);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+} // namespace
+
+std::string ServerStateDir() {
+    const char* dir = std::getenv("OSTRAKEL_FB_STATE");
+    return dir && *dir ? dir : OSTRAKEL_FB_STATE;
+}
+
+std::string ServerPrefix() {
+    return StateLine("prefix");
+}
+
+int ServerPort() {
+    const std::string port = StateLine("port");
+    return port.empty() ? 0 : std::atoi(port.c_str());
+}
+
 bool ServerAvailable() {
+    const int port = ServerPort();
+    if (port <= 0 || port > 65535 || ServerPrefix().empty()) return false;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(3050);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return ok;
+}
+
+int UnusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = 0;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
 }
 
 } // namespace ostrakel::test

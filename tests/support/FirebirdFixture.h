@@ -76,7 +76,7 @@ public:
     std::string Create(const std::string& name, int dialect = 3, const std::vector<std::string>& sql = {});
     // The file path (with a trailing "/" for the directory itself when name is empty).
     std::string Path(const std::string& name = "") const { return FDir.Path() + name; }
-    // What a connection's DBName gets: the path, or "localhost:" and the path on the server.
+    // What a connection's DBName gets: the path, or ServerPrefix() and the path on the server.
     std::string ConnectString(const std::string& name) const;
 
 private:
@@ -88,7 +88,19 @@ private:
 // (which raises the layer's error), on its main connection.
 void ExecuteIn(TFIBTransaction& transaction, const std::string& sql);
 
-// True when something answers on 127.0.0.1:3050.
+// The test suite's own Firebird server (tests/db/server.sh), never the machine's:
+// its state directory ($OSTRAKEL_FB_STATE, else the build tree's fbserver/), and
+// from the files `server.sh start` wrote there the connection prefix
+// ("localhost/3057:"; empty before a start) and the port (0 before a start).
+std::string ServerStateDir();
+std::string ServerPrefix();
+int ServerPort();
+
+// True when the suite's server was started and something answers on its port.
 bool ServerAvailable();
+
+// A loopback port nothing listens on at the moment of the call (the kernel's
+// pick for an ephemeral bind), for connects that must find no server.
+int UnusedPort();
 
 } // namespace ostrakel::test
