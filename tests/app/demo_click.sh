@@ -28,7 +28,9 @@ before1=$(counter 1)
 before10=$(counter 10)
 
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# -noreset: without it the server resets when its last client leaves (xdpyinfo
+# below), and a program connecting in that moment fails to load the xcb plugin.
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
 # The program holds the embedded databases; isql-fb may look only after it ends.

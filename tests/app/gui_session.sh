@@ -37,11 +37,14 @@ wait_for() {
   done
 }
 
-# A display of its own: the server tells the number it took.
+# A display of its own: the server tells the number it took. -noreset: without
+# it the server resets whenever its last client leaves (a probe, the panel, a
+# program that ended), and a program connecting in that moment fails to load
+# the xcb plugin.
 start_display() {
   local fd_file
   fd_file=$(mktemp "$work/display.XXXXXX")
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fd_file" 2>"$work/xvfb.log" &
   started+=($!)
   wait_for 10 test -s "$fd_file" || fail "the virtual X server did not start"
   export DISPLAY=:$(cat "$fd_file")
