@@ -10,6 +10,23 @@ build=$top/build/run
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRAKEL_TESTS=OFF -DOSTRAKEL_BENCH=OFF
 ninja -C "$build" -j2 ostrakel
 
+# Debian keeps the embedded engine's lock directory /tmp/firebird for root and
+# group firebird. Another user gets one of its own, as the program takes it
+# itself; isql-fb below and the program must agree on it.
+if [ -z "${FIREBIRD_LOCK:-}" ] && [ -e /tmp/firebird ] &&
+   ! { [ -r /tmp/firebird ] && [ -w /tmp/firebird ] && [ -x /tmp/firebird ]; }; then
+  if [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -d "$XDG_RUNTIME_DIR" ] && [ -w "$XDG_RUNTIME_DIR" ]; then
+    FIREBIRD_LOCK=$XDG_RUNTIME_DIR/firebird
+  else
+    cache=${XDG_CACHE_HOME:-}
+    case $cache in /*) ;; *) cache=$HOME/.cache ;; esac
+    FIREBIRD_LOCK=$cache/ostrakel/firebird-lock
+  fi
+  mkdir -p "$FIREBIRD_LOCK" && chmod 700 "$FIREBIRD_LOCK"
+  export FIREBIRD_LOCK
+  echo "Embedded databases lock in $FIREBIRD_LOCK (FIREBIRD_LOCK): /tmp/firebird is not open to this user."
+fi
+
 demo=$build/demo/
 mkdir -p "$demo"
 for db in kalimbor:kalimbor_db vendrel:vendrel_data; do

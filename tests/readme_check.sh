@@ -17,7 +17,7 @@ need() {
 
 password=$(grep -o '"password=[^"]*"' "$src/app/Unit1.cpp" | head -n 1 | sed 's/"password=\(.*\)"/\1/')
 [ -n "$password" ] || { echo "FAIL: no password found in app/Unit1.cpp"; exit 1; }
-need "the connections' SYSDBA password" "create or alter user SYSDBA password '$password';"
+need "the least-privilege login that replaces the built-in one" "grant update (counter, counttch) on kalimbor to user"
 need "the connections' SYSDBA password" "\`$password\`"
 
 signals=$(sed -n 's/.*kSignals\[\] = {\(.*\)};/\1/p' "$src/app/Signals.cpp" | tr -d ' ' | tr ',' ' ')

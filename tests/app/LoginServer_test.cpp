@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -94,6 +95,7 @@ TEST_F(LoginServerTest, AUserWithOnlyTheRecipesGrantsRunsAWholePass) {
     ASSERT_TRUE(dialogs.Shown.empty()) << dialogs.Shown.front().Text;
     for (TpFIBDatabase* db : {form->pFIBDatabaseReports, form->pFIBDatabaseMoulds}) {
         EXPECT_TRUE(db->Connected());
+        EXPECT_LT(std::fabs(db->DifferenceTime()), 1.0 / 86400) << "the server's clock was read";
         EXPECT_EQ(db->DBParams().IndexOfIgnoreCase("user_name=" + user), 0);
         EXPECT_GE(db->DBParams().IndexOfIgnoreCase(
                       "set_bind=int128 to legacy;decfloat to legacy;time zone to legacy"),
