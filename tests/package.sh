@@ -203,6 +203,9 @@ snapshot >"$work/removed"
 { diff "$work/before" "$work/removed" || true; } | sed -n 's/^> //p' >"$work/kept"
 printf '%s\n' ./etc ./etc/xdg ./etc/xdg/autostart ./etc/xdg/autostart/ostrakel.desktop | diff -u - "$work/kept" ||
   fail "dpkg -r left more or less than the conffile"
+# A desktop skips the entry left behind: the program it tries is gone.
+tryexec=$(sed -n 's/^TryExec=//p' "$root/etc/xdg/autostart/ostrakel.desktop")
+[ -n "$tryexec" ] && [ ! -e "$root$tryexec" ] || fail "the autostart entry left after dpkg -r still tries '$tryexec'"
 dpkgr -P ostrakel
 snapshot >"$work/purged"
 diff -u "$work/before" "$work/purged" || fail "files left behind after the purge"
