@@ -4,6 +4,7 @@
 
 #include "db/FIBDataSet.h"
 #include "db/FIBDatabase.h"
+#include "db/FIBErrors.h"
 #include "db/FIBQuery.h"
 #include "db/FIBTransaction.h"
 #include "label/HTMLabel.h"
@@ -59,6 +60,17 @@ constexpr const char* kAddHistoryRow =
     "Insert into KALIMBOR_LICZNIKI (id_f,stan,ostan,opis,id_p,lm   ) Values ( :id_f,:stan,:ostan,:opis,:id_p,:lm )";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A failed write is told in one log line: the first line of its error's
+// text, after the line that only names the component which raised it.
+std::string FirstLine(const std::exception& error) {
+    std::string_view text = error.what();
+    if (const auto* fib = dynamic_cast<const EFIBError*>(&error); fib && !fib->RaiserName().empty()) {
+        const std::string nameLine = fib->RaiserName() + ":\r\n";
+        if (text.starts_with(nameLine)) text.remove_prefix(nameLine.size());
+    }
+    return std::string(text.substr(0, text.find_first_of("\r\n")));
+}
 
 // The program's icon: a mould's counter wheel, drawn rather than shipped.
 QIcon ProgramIcon() {
@@ -214,9 +226,11 @@ void TForm1::CreateMembers() {
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setPlainText("Memo1");
-    // Lines logged but not yet in the view go in before the operator touches it.
-    Memo1->installEventFilter(this);
-    Memo1->viewport()->installEventFilter(this);
+    // The log is the program's record: the operator reads, selects, copies and
+    // scrolls it, but nothing typed reaches it, and it keeps no undo history.
+    Memo1->setReadOnly(true);
+    Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Memo1->setUndoRedoEnabled(false);
     Memo1->setGeometry(0, kClientHeight - kMemoHeight, kClientWidth, kMemoHeight);
 
     Button1 = new QPushButton(QString::fromUtf8("Ręczny start"), client);
@@ -348,7 +362,7 @@ void TForm1::AssignDatabaseNames() {
 bool TForm1::ConnectDatabases() {
     for (TpFIBDatabase* db : {pFIBDatabaseReports, pFIBDatabaseMoulds}) {
         try {
-            db->SetConnected(true);
+            ConnectOne(db);
         } catch (const std::exception& e) {
             // The operator reads why, confirms, and start-up ends here.
             FEnv.Dialogs->ShowMessage(ApplicationTitle(), e.what());
@@ -362,8 +376,8 @@ bool TForm1::ConnectDatabases() {
 std::string TForm1::MemoText() const {
     FlushLog();
     // The raw text keeps no-break spaces that the plain-text view would turn
-    // into blanks; paragraph separators are the line breaks, and so are the
-    // line separators that Shift+Enter types.
+    // into blanks; paragraph separators are the line breaks, and so are line
+    // separators.
     QString raw = Memo1->document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
     raw.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
@@ -396,10 +410,8 @@ void TForm1::DoLogu(const std::string& message) {
         FPendingLog += QChar('\n');
         FPendingLog += line;
     }
-    // After the operator's own edits the line goes in at once, so they stay
-    // before it and can no longer be undone, as with every logged line.
-    if (Memo1->document()->availableUndoSteps() > 0) FlushLog();
     if (FEnv.LogEcho) *FEnv.LogEcho << line.toStdString() << std::endl;
+    if (FEnv.State) FEnv.State->UnsavedLog = true;
     // The lines of a burst (a pass runs without events) go into the view
     // together, laid out once, as soon as anything reads the view or the
     // event loop runs again.
@@ -409,31 +421,13 @@ void TForm1::DoLogu(const std::string& message) {
     }
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::InputMethod:
-    case QEvent::MouseButtonPress:
-    case QEvent::FocusIn:
-        FlushLog();
-        break;
-    default:
-        break;
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
 void TForm1::FlushLog() const {
     FFlushPending = false;
     if (FPendingLog.isEmpty()) return;
     QTextDocument* document = Memo1->document();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
-    // A logged line is no edit to undo: the history would grow with every
-    // line for as long as the program runs. (Switching it off clears it.)
-    document->setUndoRedoEnabled(false);
     cursor.insertText(FPendingLog);
-    document->setUndoRedoEnabled(true);
     FPendingLog.resize(0); // its room stays for the next burst
     // The newest line is in view.
     QScrollBar* bar = Memo1->verticalScrollBar();
@@ -535,6 +529,8 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::FireUpdate() {
+    FPassCounts = {};
+    FPassSaveFailed = false;
     ReconnectLostConnections();
     TpFIBDataSet& moulds = *pFIBDataSetMoulds;
     if (moulds.Active()) moulds.Close();
@@ -545,17 +541,30 @@ void TForm1::FireUpdate() {
     try {
         moulds.First();
         while (!moulds.Eof()) {
+            // Asked to end: what is written stays written, the rest waits for the next pass.
+            if (StopRequested()) {
+                FPassCounts.Stopped = true;
+                DoLogu("Przerwano aktualizację (sygnał)");
+                break;
+            }
             const std::string name =
                 moulds.FieldByName("nazwa").AsString() + "[" + moulds.FieldByName("kod1").AsString() + "]";
             DoLogu("Sprawdzenie kalimbor: " + name);
+            ++FPassCounts.Checked;
             const int32_t toolId = moulds.FieldByName("id_vendrel").AsInteger();
             FMouldId = moulds.FieldByName("id").AsInteger();
             FOldCounter = moulds.FieldByName("counter").AsInteger();
             FNewCounter = zbiorczo ? FAllSums.contains(toolId) ? FAllSums[toolId] : 0 : SumShots(toolId);
             if (FOldCounter != FNewCounter) {
-                WriteCounter(FMouldId, FNewCounter);
-                if (add_hist) AddHistoryRow();
+                const std::string counterFailed = WriteCounter(FMouldId, FNewCounter);
+                const std::string historyFailed = add_hist ? AddHistoryRow() : std::string();
                 DoLogu("  Zaktualizowano licznik kalimbor :" + name + "  stan: " + std::to_string(FNewCounter));
+                // The update line stays as it always was; what did not reach
+                // the database is said after it.
+                if (!counterFailed.empty()) DoLogu("  Nie zapisano licznika: " + counterFailed);
+                if (!historyFailed.empty()) DoLogu("  Nie zapisano historii: " + historyFailed);
+                if (!FEnv.DryRun && counterFailed.empty()) ++FPassCounts.Written;
+                FPassCounts.FailedWrites += !counterFailed.empty() + !historyFailed.empty();
             }
             moulds.Next();
         }
@@ -569,7 +578,13 @@ void TForm1::FireUpdate() {
         throw;
     }
     if (zbiorczo && pFIBTransaction3->Active()) pFIBTransaction3->Commit();
-    SaveLog();
+    try {
+        SaveLog();
+    } catch (...) {
+        FPassSaveFailed = true;
+        throw;
+    }
+    MarkLogSaved();
 }
 
 int32_t TForm1::SumShots(int32_t toolId) {
@@ -604,12 +619,10 @@ bool TForm1::ReportsToolIdIndexed() {
     return VarToText(n) != "0";
 }
 
-void TForm1::RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams) {
+std::string TForm1::RunWrite(std::initializer_list<const char*> lines,
+                             const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
-    if (zbiorczo) {
-        RunWriteInSavepoint(lines, setParams);
-        return;
-    }
+    if (zbiorczo) return RunWriteInSavepoint(lines, setParams);
     try {
         if (tr->Active()) tr->SetActive(false);
         tr->StartTransaction();
@@ -619,13 +632,15 @@ void TForm1::RunWrite(std::initializer_list<const char*> lines, const std::funct
         setParams(*pFIBQueryMoulds);
         pFIBQueryMoulds->ExecQuery();
         tr->Commit();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // A write that fails (a locked row, say) is undone and the pass goes
         // on; the next pass finds the difference again. A transaction that
         // never started has nothing to undo: its cause is the error to show.
         if (!tr->Active()) throw;
         tr->Rollback();
+        return FirstLine(e);
     }
+    return {};
 }
 
 void TForm1::ReconnectLostConnections() {
@@ -636,7 +651,14 @@ void TForm1::ReconnectLostConnections() {
     std::vector<std::string> lines;
     for (TpFIBDatabase* db : {pFIBDatabaseReports, pFIBDatabaseMoulds}) {
         if (db->Connected() && db->TestConnected()) continue;
-        db->SetConnected(true);
+        // A connect may hang on a server that never answers, and a signal then
+        // ends the process without waiting for it: what is logged is saved first.
+        if (started && FEnv.State && FEnv.State->UnsavedLog) try {
+                SaveLog();
+                MarkLogSaved();
+            } catch (const std::exception&) {
+            }
+        ConnectOne(db);
         lines.push_back("Ponowne połączenie z bazą " + db->DBName());
         if (started) DoLogu(lines.back());
     }
@@ -645,8 +667,8 @@ void TForm1::ReconnectLostConnections() {
     for (const std::string& line : lines) DoLogu(line);
 }
 
-void TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
-                                 const std::function<void(TFIBQuery&)>& setParams) {
+std::string TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
+                                        const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
     // One statement per text for the whole pass, prepared once.
     TFIBQuery& q = *pFIBQueryBulk[*lines.begin() == std::string_view(kWriteCounter1) ? 0 : 1];
@@ -660,31 +682,34 @@ void TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
     try {
         setParams(q);
         q.ExecQuery();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Undone back to its savepoint and swallowed, as a write of its own would be.
+        const std::string failure = FirstLine(e);
         TFIBQuery& back = *pFIBQueryBulk[2];
         if (back.SQL().Count() == 0) back.SQL().Add(kRollbackToSavepoint);
         back.ExecQuery();
+        return failure;
     }
+    return {};
 }
 
-void TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
+std::string TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
     if (FEnv.DryRun) {
         // The walk stands on the mould in question.
         FWouldChange.push_back({pFIBDataSetMoulds->FieldByName("nazwa").AsString(),
                                 pFIBDataSetMoulds->FieldByName("kod1").AsString(), FOldCounter, counter});
-        return;
+        return {};
     }
-    RunWrite({kWriteCounter1, kWriteCounter2}, [&](TFIBQuery& q) {
+    return RunWrite({kWriteCounter1, kWriteCounter2}, [&](TFIBQuery& q) {
         q.ParamByName("id").SetAsInteger(mouldId);
         q.ParamByName("counter").SetAsInteger(counter);
         q.ParamByName("counttch").SetAsDateTime(FEnv.Clock->Now());
     });
 }
 
-void TForm1::AddHistoryRow() {
-    if (FEnv.DryRun) return;
-    RunWrite({kAddHistoryRow}, [&](TFIBQuery& q) {
+std::string TForm1::AddHistoryRow() {
+    if (FEnv.DryRun) return {};
+    return RunWrite({kAddHistoryRow}, [&](TFIBQuery& q) {
         q.ParamByName("id_f").SetAsInteger(FMouldId);
         q.ParamByName("stan").SetAsInteger(FNewCounter);
         q.ParamByName("ostan").SetAsInteger(FOldCounter);
@@ -694,11 +719,26 @@ void TForm1::AddHistoryRow() {
     });
 }
 
-bool TForm1::FormClose() { return Guard([this] { SaveLog(); }); }
+void TForm1::ConnectOne(TpFIBDatabase* db) {
+    TConnectWait wait(FEnv.State);
+    db->SetConnected(true);
+}
+
+void TForm1::MarkLogSaved() {
+    if (FEnv.State) FEnv.State->UnsavedLog = false;
+}
+
+bool TForm1::FormClose() {
+    return Guard([this] {
+        SaveLog();
+        MarkLogSaved();
+    });
+}
 
 bool TForm1::CloseOnSignal(std::string& reason) {
     try {
         SaveLog();
+        MarkLogSaved();
     } catch (const std::exception& e) {
         reason = e.what();
         return false;
@@ -711,6 +751,7 @@ void TForm1::SessionCommitData(QSessionManager& manager) {
     std::string reason;
     try {
         SaveLog();
+        MarkLogSaved();
         return;
     } catch (const std::exception& e) {
         reason = e.what();
