@@ -28,12 +28,12 @@ export SOURCE_DATE_EPOCH
 
 # Debian's compiler and linker hardening; the symbols are stripped anyway.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --export=sh)"
+mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DOSTRAKEL_TESTS=OFF -DOSTRAKEL_BENCH=OFF -DOSTRAKEL_ICON_PNG=ON \
-  -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log" >&2; exit 1; }
+  -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log" >&2; exit 1; }
 # The machine's cores are shared: two jobs, one build at a time.
-mkdir -p "$top/build"
 flock "$top/build/.lock" ninja -C "$build" -j2
 
 deb=$build/deb
