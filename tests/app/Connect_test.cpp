@@ -118,8 +118,11 @@ TEST_F(ConnectAtStartUpTest, AnUnreadableLogStopsStartUpInTheErrorBoxAndIsLeftAl
 
 TEST_F(ConnectAtStartUpTest, TheConnectionsCarryTheirDesign) {
     TForm1& f = Start();
+    // The three lines of the design, then the request for the Firebird 3 types.
+    std::vector<std::string> design = SystemDBParams();
+    design.push_back("set_bind=int128 to legacy;decfloat to legacy;time zone to legacy");
     for (TpFIBDatabase* db : {f.pFIBDatabaseReports, f.pFIBDatabaseMoulds}) {
-        EXPECT_EQ(db->DBParams().Lines(), SystemDBParams());
+        EXPECT_EQ(db->DBParams().Lines(), design);
         EXPECT_EQ(db->SQLDialect(), 3);
         EXPECT_EQ(db->Timeout(), 0u);
         EXPECT_EQ(db->WaitForRestoreConnect(), 0u);

@@ -265,6 +265,7 @@ TEST(ConnectTimeoutTest, TheKeyAddsTheConnectTimeoutLineAndOnlyThen) {
         TFakeDialogs dialogs;
         TForm1 form(TestFormEnvironment(dir.Path(), clock, dialogs, "T"));
         std::vector<std::string> expected = SystemDBParams();
+        expected.push_back("set_bind=int128 to legacy;decfloat to legacy;time zone to legacy");
         if (!line.empty()) expected.push_back(line);
         EXPECT_EQ(form.pFIBDatabaseReports->DBParams().Lines(), expected) << key;
         EXPECT_EQ(form.pFIBDatabaseMoulds->DBParams().Lines(), expected) << key;
