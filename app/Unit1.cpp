@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/BatchWriter.h"
 #include "app/SetupChecks.h"
 
 #include "db/FIBDataSet.h"
@@ -538,45 +539,64 @@ void TForm1::FireUpdate() {
     moulds.SelectSQL().Add(kWalkMoulds);
     moulds.Open();
     if (zbiorczo) ReadAllSums();
+    // What did not reach the database is said after the mould's update line.
+    auto reportWrite = [this](const std::string& counterFailed, const std::string& historyFailed) {
+        if (!counterFailed.empty()) DoLogu("  Nie zapisano licznika: " + counterFailed);
+        if (!historyFailed.empty()) DoLogu("  Nie zapisano historii: " + historyFailed);
+        if (!FEnv.DryRun && counterFailed.empty()) ++FPassCounts.Written;
+        FPassCounts.FailedWrites += !counterFailed.empty() + !historyFailed.empty();
+    };
+    // The bulk pass sends its writes in batches; a line logged after a write
+    // waits until the write is sent, so the log keeps the walk's order.
+    TBatchWriter* batch = zbiorczo && !FEnv.DryRun ? &BatchWriter() : nullptr;
+    if (batch) batch->StartPass(add_hist, [this](const std::string& line) { DoLogu(line); }, reportWrite);
+    auto log = [this, batch](const std::string& line) { batch ? batch->Log(line) : DoLogu(line); };
     try {
         moulds.First();
         while (!moulds.Eof()) {
             // Asked to end: what is written stays written, the rest waits for the next pass.
             if (StopRequested()) {
                 FPassCounts.Stopped = true;
-                DoLogu("Przerwano aktualizację (sygnał)");
+                log("Przerwano aktualizację (sygnał)");
                 break;
             }
             const std::string name =
                 moulds.FieldByName("nazwa").AsString() + "[" + moulds.FieldByName("kod1").AsString() + "]";
-            DoLogu("Sprawdzenie kalimbor: " + name);
+            log("Sprawdzenie kalimbor: " + name);
             ++FPassCounts.Checked;
             const int32_t toolId = moulds.FieldByName("id_vendrel").AsInteger();
             FMouldId = moulds.FieldByName("id").AsInteger();
             FOldCounter = moulds.FieldByName("counter").AsInteger();
             FNewCounter = zbiorczo ? FAllSums.contains(toolId) ? FAllSums[toolId] : 0 : SumShots(toolId);
             if (FOldCounter != FNewCounter) {
-                const std::string counterFailed = WriteCounter(FMouldId, FNewCounter);
-                const std::string historyFailed = add_hist ? AddHistoryRow() : std::string();
-                DoLogu("  Zaktualizowano licznik kalimbor :" + name + "  stan: " + std::to_string(FNewCounter));
-                // The update line stays as it always was; what did not reach
-                // the database is said after it.
-                if (!counterFailed.empty()) DoLogu("  Nie zapisano licznika: " + counterFailed);
-                if (!historyFailed.empty()) DoLogu("  Nie zapisano historii: " + historyFailed);
-                if (!FEnv.DryRun && counterFailed.empty()) ++FPassCounts.Written;
-                FPassCounts.FailedWrites += !counterFailed.empty() + !historyFailed.empty();
+                const std::string updated =
+                    "  Zaktualizowano licznik kalimbor :" + name + "  stan: " + std::to_string(FNewCounter);
+                if (batch) {
+                    batch->Add({FMouldId, FNewCounter, FOldCounter, FEnv.Clock->Now()}, updated);
+                } else {
+                    const std::string counterFailed = WriteCounter(FMouldId, FNewCounter);
+                    const std::string historyFailed = add_hist ? AddHistoryRow() : std::string();
+                    // The update line stays as it always was, whatever was written.
+                    DoLogu(updated);
+                    reportWrite(counterFailed, historyFailed);
+                }
             }
             moulds.Next();
         }
     } catch (...) {
         // What the walk wrote before it stopped stays written, as in a pass
         // that commits every write; the walk's own error is the one to show.
+        if (batch) try {
+                batch->Flush();
+            } catch (const std::exception&) {
+            }
         if (zbiorczo && pFIBTransaction3->Active()) try {
                 pFIBTransaction3->Commit();
             } catch (const std::exception&) {
             }
         throw;
     }
+    if (batch) batch->Flush();
     if (zbiorczo && pFIBTransaction3->Active()) pFIBTransaction3->Commit();
     try {
         SaveLog();
@@ -597,6 +617,11 @@ int32_t TForm1::SumShots(int32_t toolId) {
     pFIBQueryReports->ParamByName("tid").SetAsInteger(toolId);
     pFIBQueryReports->ExecQuery();
     return pFIBQueryReports->FieldByName("scykli").AsInteger();
+}
+
+TBatchWriter& TForm1::BatchWriter() {
+    if (!FBatchWriter) FBatchWriter = Create<TBatchWriter>(pFIBDatabaseMoulds, pFIBTransaction3);
+    return *FBatchWriter;
 }
 
 void TForm1::ReadAllSums() {

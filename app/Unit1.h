@@ -27,6 +27,7 @@ class QTimer;
 
 namespace ostrakel {
 
+class TBatchWriter;
 class THTMLabel;
 class TIniFile;
 class TpFIBDatabase;
@@ -153,6 +154,8 @@ public:
     std::string AddHistoryRow();
     // What the last pass did.
     const TPassCounts& PassCounts() const { return FPassCounts; }
+    // The bulk pass's writer of batches, made at its first use.
+    TBatchWriter& BatchWriter();
     // Whether the last pass ended at its own save of the log, which failed.
     bool PassSaveFailed() const { return FPassSaveFailed; }
     // Whether the reports table has an active index whose first column is toolid.
@@ -222,6 +225,7 @@ private:
     // The bulk pass's sums of every tool, read before the walk.
     void ReadAllSums();
     std::unordered_map<int32_t, int32_t> FAllSums;
+    TBatchWriter* FBatchWriter = nullptr; // a member of the window's components
 
     // The mould whose turn it is in the pass: its id, old counter and new sum.
     int32_t FMouldId = 0;

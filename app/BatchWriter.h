@@ -1,0 +1,111 @@
+// The bulk pass's writes in batches: the counter updates and history rows of
+// up to a batch of moulds go to the server in one EXECUTE BLOCK, each write in
+// a block of its own whose failure is undone alone and reported back, so the
+// pass logs what it would log writing one mould at a time.
+#pragma once
+
+#include "platform/Component.h"
+#include "platform/DateTime.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ostrakel {
+
+class IIBClientLibrary;
+class TpFIBDatabase;
+class TpFIBQuery;
+class TpFIBTransaction;
+
+// Moulds per block. Measured with ostrakel_pass_bench (10,000 moulds, 9,200
+// walked and 8,800 changed, history on): see kBatchSizeFigures in
+// BatchWriter.cpp and bench/README.md.
+inline constexpr int kDefaultBatchSize = 64;
+// The most a block can carry: the server takes a statement text of at most
+// 64 KiB, and one mould's writes take about 350 characters of it.
+inline constexpr int kMaxBatchSize = 160;
+
+// One mould's writes: its new counter with the update time, and the history
+// row (new and old counter) when history is on.
+struct TMouldWrite {
+    int32_t MouldId = 0;
+    int32_t Counter = 0;
+    int32_t OldCounter = 0;
+    TDateTime Stamp = 0;
+};
+
+// The text a failed write is told by, from what the block's error handler
+// sees of the error: its SQL code's text as the client library gives it (the
+// first line of the same error raised to the client), and where that text has
+// its own full stop the engine's text of the error code after it, without the
+// names the engine would put in (the handler does not get them).
+std::string BatchFailureText(IIBClientLibrary& lib, int sqlCode, int gdsCode);
+
+class TBatchWriter : public TComponent {
+public:
+    // Line: a log line to write. Outcome: after a mould's update line, what
+    // did not reach the database: the first line of the counter's and of the
+    // history row's failure (empty: written).
+    using TLineSink = std::function<void(const std::string& line)>;
+    using TOutcomeSink = std::function<void(const std::string& counterFailed, const std::string& historyFailed)>;
+
+    TBatchWriter(TComponent* owner, TpFIBDatabase* database, TpFIBTransaction* transaction);
+
+    int BatchSize() const { return FBatchSize; }
+    // Between 1 and kMaxBatchSize.
+    void SetBatchSize(int moulds);
+
+    // A pass begins: with or without history rows, where its lines go.
+    void StartPass(bool history, TLineSink log, TOutcomeSink outcome);
+    // A line of the pass: written at once while no write waits, else held
+    // until the writes before it are sent.
+    void Log(const std::string& line);
+    // Queues one mould's writes and its update line; a full batch is sent.
+    void Add(const TMouldWrite& write, const std::string& updateLine);
+    // Sends what waits, in the pass's transaction (started here when it is not
+    // active), then hands on every held line in order and each mould's outcome
+    // after its update line. A batch that the server refuses as a whole counts
+    // every write in it as failed with the refusal's first line. A transaction
+    // that cannot start raises, after the held lines are handed on.
+    void Flush();
+    bool Pending() const { return !FWrites.empty(); }
+
+    // Statements prepared since creation, and batches the server refused as a
+    // whole (whose writes then went one at a time).
+    int Prepares() const { return FPrepares; }
+    int RefusedBatches() const { return FRefusedBatches; }
+
+    // What a block writes of each mould.
+    enum class TWrites { Both, Counter, History };
+
+private:
+    struct THeld {
+        std::string Line;
+        int Write = -1; // the write whose outcome follows this line
+    };
+    struct TStatement {
+        TpFIBQuery* Query = nullptr; // a member of this writer
+        int Moulds = 0;
+        TWrites Writes = TWrites::Both;
+    };
+    TpFIBQuery& StatementFor(int moulds, TWrites writes);
+    // Sends writes first .. first + count - 1; failures go into the lists at their places.
+    void Send(size_t first, size_t count, TWrites writes, std::vector<std::string>& counterFailed,
+              std::vector<std::string>& historyFailed);
+
+    TpFIBDatabase* FDatabase;
+    TpFIBTransaction* FTransaction;
+    int FBatchSize = kDefaultBatchSize;
+    bool FHistory = false;
+    TLineSink FLog;
+    TOutcomeSink FOutcome;
+    std::vector<TMouldWrite> FWrites;
+    std::vector<THeld> FHeld;
+    TStatement FStatements[4];
+    int FPrepares = 0;
+    int FRefusedBatches = 0;
+};
+
+} // namespace ostrakel
