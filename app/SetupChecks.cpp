@@ -42,7 +42,8 @@ std::string KeyText(const TIntegerKey& k, const std::string& value) {
 
 } // namespace
 
-std::optional<std::string> ReadOptional(const TIniFile& ini, const std::string& section, const std::string& key) {
+std::optional<std::string> ReadOptional(const TIniFile& ini, const std::string& section,
+                                        const std::string& key) {
     std::string value = ini.ReadString(section, key, kMissing);
     if (value == kMissing) return std::nullopt;
     return value;
@@ -85,9 +86,9 @@ std::vector<std::string> SettingsWarnings(const TIniFile& ini) {
         const std::string key = k.Key;
         if (key == "godzina" && (*number < 0 || *number > 23)) {
             // The hour is kept as an unsigned 16-bit number, so a negative one wraps.
-            warnings.push_back(file + ": " + KeyText(k, *value) + " is not an hour from 0 to 23; it is read as " +
-                               std::to_string(static_cast<uint16_t>(*number)) +
-                               " and the daily update never runs");
+            warnings.push_back(
+                file + ": " + KeyText(k, *value) + " is not an hour from 0 to 23; it is read as " +
+                std::to_string(static_cast<uint16_t>(*number)) + " and the daily update never runs");
         } else if (key == "timeout" && *number > 255) {
             warnings.push_back(file + ": " + KeyText(k, *value) +
                                " is longer than the client can wait; it is read as 255 seconds");
@@ -100,8 +101,10 @@ std::optional<std::string> PasswordFileWarning(const TIniFile& ini) {
     const auto password = ReadOptional(ini, "sql", "password");
     if (!password || password->empty()) return std::nullopt;
     struct stat st {};
-    if (stat(ini.FileName().c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0) return std::nullopt;
-    return ini.FileName() + " holds the database password and other users can read it; make it private with: chmod 600 " +
+    if (stat(ini.FileName().c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return std::nullopt;
+    return ini.FileName() +
+           " holds the database password and other users can read it; make it private with: chmod 600 " +
            ini.FileName();
 }
 

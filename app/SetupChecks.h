@@ -16,7 +16,8 @@ class TIniFile;
 inline constexpr const char* kLegacyBind = "int128 to legacy;decfloat to legacy;time zone to legacy";
 
 // The value of a key when setup.ini has it at all (empty included).
-std::optional<std::string> ReadOptional(const TIniFile& ini, const std::string& section, const std::string& key);
+std::optional<std::string> ReadOptional(const TIniFile& ini, const std::string& section,
+                                        const std::string& key);
 
 // A connection's parameter lines after [sql] user, password and set_bind:
 // a non-empty user or password replaces the line of its name; set_bind

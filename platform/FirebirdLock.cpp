@@ -46,7 +46,8 @@ bool MakePrivateDirectory(const std::string& dir) {
 
 bool LockDirectoryUsable(const std::string& dir) {
     struct stat st {};
-    if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) && access(dir.c_str(), R_OK | W_OK | X_OK) == 0;
+    if (stat(dir.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) && access(dir.c_str(), R_OK | W_OK | X_OK) == 0;
     if (errno != ENOENT) return false;
     const std::string parent = std::filesystem::path(dir).parent_path().string();
     return access(parent.empty() ? "." : parent.c_str(), W_OK | X_OK) == 0;
@@ -55,7 +56,8 @@ bool LockDirectoryUsable(const std::string& dir) {
 std::optional<std::string> OwnFirebirdLockDirectory() {
     // The runtime directory is the user's alone and emptied at logout, as lock files should be.
     const std::string runtime = Env("XDG_RUNTIME_DIR");
-    if (WritableDirectory(runtime) && MakePrivateDirectory(runtime + "/firebird")) return runtime + "/firebird";
+    if (WritableDirectory(runtime) && MakePrivateDirectory(runtime + "/firebird"))
+        return runtime + "/firebird";
     std::string cache = Env("XDG_CACHE_HOME");
     if (cache.empty() || cache[0] != '/') {
         const std::string home = HomeDirectory();

@@ -30,15 +30,16 @@ const std::string kBind = "set_bind=int128 to legacy;decfloat to legacy;time zon
 class ConnectionSettingsTest : public ::testing::Test {
 protected:
     ConnectionSettingsTest() {
-        dbs.Create("kalimbor_db.fdb", 3,
-                   {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-                    "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-                    "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-                    "id_p integer, lm integer)",
-                    "insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"});
+        dbs.Create(
+            "kalimbor_db.fdb", 3,
+            {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
+             "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
+             "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
+             "id_p integer, lm integer)",
+             "insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"});
         dbs.Create("vendrel_data.fdb", 3,
-                   {"create table raporth (toolid integer, d_l numeric(15,2))", "insert into raporth values (10, 6.5)",
-                    "insert into raporth values (10, 2)"});
+                   {"create table raporth (toolid integer, d_l numeric(15,2))",
+                    "insert into raporth values (10, 6.5)", "insert into raporth values (10, 2)"});
     }
     void WriteSetup(const std::string& more) {
         std::ofstream(dir.File("setup.ini"), std::ios::binary)
@@ -67,8 +68,7 @@ TEST_F(ConnectionSettingsTest, BothConnectionsCarryTheLinesOfSetupIniAndRunAPass
         {"nothing said", "", design + kBind + "|"},
         {"another binding", "set_bind=time zone to legacy\n", design + "set_bind=time zone to legacy|"},
         {"no binding", "set_bind=\n", design},
-        {"login of its own",
-         "user=SYSDBA\npassword=Inne-Haslo\n",
+        {"login of its own", "user=SYSDBA\npassword=Inne-Haslo\n",
          "user_name=SYSDBA|password=Inne-Haslo|lc_ctype=WIN1250|" + kBind + "|"},
         {"empty login keys keep the built-in one", "user=\npassword=\n", design + kBind + "|"},
         {"with the connect timeout", "timeout=20\n", design + kBind + "|connect_timeout=20|"},
@@ -108,12 +108,14 @@ TEST(SetupChecks, ValuesThatReadAsOtherThanWritten) {
         {"godzina=23\n", {}},
         {"godzina=0\n", {}},
         {"godzina=\n", {"[set] godzina= is not a whole number; it is read as 3, the default"}},
-        {"godzina=3 ; w nocy\n", {"[set] godzina=3 ; w nocy is not a whole number; it is read as 3, the default"}},
+        {"godzina=3 ; w nocy\n",
+         {"[set] godzina=3 ; w nocy is not a whole number; it is read as 3, the default"}},
         {"godzina=5h\n", {"[set] godzina=5h is not a whole number; it is read as 3, the default"}},
         {"godzina=24\n",
          {"[set] godzina=24 is not an hour from 0 to 23; it is read as 24 and the daily update never runs"}},
         {"godzina=-1\n",
-         {"[set] godzina=-1 is not an hour from 0 to 23; it is read as 65535 and the daily update never runs"}},
+         {"[set] godzina=-1 is not an hour from 0 to 23; it is read as 65535 and the daily update never "
+          "runs"}},
         {"historia=tak\nlog=yes\nzbiorczo=1.0\n",
          {"[set] historia=tak is not a whole number; it is read as 0 (off)",
           "[set] log=yes is not a whole number; it is read as 0 (off)",
@@ -134,13 +136,15 @@ TEST(SetupChecks, ValuesThatReadAsOtherThanWritten) {
         {"timeout=255\n", nullptr},
         {"timeout=0\n", nullptr},
         {"timeout=256\n", "[sql] timeout=256 is longer than the client can wait; it is read as 255 seconds"},
-        {"timeout=pół minuty\n", "[sql] timeout=pół minuty is not a whole number; it is read as 0 (no connect timeout)"},
+        {"timeout=pół minuty\n",
+         "[sql] timeout=pół minuty is not a whole number; it is read as 0 (no connect timeout)"},
     };
     for (const auto& t : timeouts) {
         SCOPED_TRACE(t.Sql);
         std::ofstream(file, std::ios::binary) << "[sql]\n" << t.Sql;
         const std::vector<std::string> warnings = SettingsWarnings(TIniFile(file));
-        EXPECT_EQ(warnings, t.Warning ? std::vector<std::string>{file + ": " + t.Warning} : std::vector<std::string>{});
+        EXPECT_EQ(warnings,
+                  t.Warning ? std::vector<std::string>{file + ": " + t.Warning} : std::vector<std::string>{});
     }
 }
 
@@ -152,8 +156,8 @@ TEST(SetupChecks, APasswordOthersCanReadIsTold) {
         mode_t Mode;
         bool Told;
     } cases[] = {
-        {"[sql]\npassword=x\n", 0644, true},  {"[sql]\npassword=x\n", 0640, true},
-        {"[sql]\npassword=x\n", 0604, true},  {"[sql]\npassword=x\n", 0600, false},
+        {"[sql]\npassword=x\n", 0644, true},      {"[sql]\npassword=x\n", 0640, true},
+        {"[sql]\npassword=x\n", 0604, true},      {"[sql]\npassword=x\n", 0600, false},
         {"[sql]\nuser=KIEROWNIK\n", 0644, false}, {"[sql]\npassword=\n", 0644, false},
     };
     for (const auto& c : cases) {
@@ -163,8 +167,11 @@ TEST(SetupChecks, APasswordOthersCanReadIsTold) {
         const auto warning = PasswordFileWarning(TIniFile(file));
         ASSERT_EQ(warning.has_value(), c.Told);
         if (warning) {
-            EXPECT_EQ(*warning, file + " holds the database password and other users can read it; make it private "
-                                       "with: chmod 600 " + file);
+            EXPECT_EQ(*warning,
+                      file +
+                          " holds the database password and other users can read it; make it private "
+                          "with: chmod 600 " +
+                          file);
         }
     }
 }

@@ -37,7 +37,7 @@ const std::string kLockNote = "embedded databases keep their locks in ";
 // The program started with exactly the given environment (as a login gives
 // it), through `prefix` (setpriv to another user) when one is given.
 TRun RunProgram(const std::vector<std::string>& prefix, const std::vector<std::string>& args,
-         const std::map<std::string, std::string>& vars) {
+                const std::map<std::string, std::string>& vars) {
     QProcessEnvironment env;
     env.insert("PATH", "/usr/bin:/bin");
     for (const auto& [name, value] : vars)
@@ -71,14 +71,16 @@ size_t Count(const std::string& text, const std::string& part) {
 class DesktopUserTest : public ::testing::Test {
 protected:
     DesktopUserTest() {
-        dbs.Create("kalimbor_db.fdb", 3,
-                   {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-                    "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-                    "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-                    "id_p integer, lm integer)",
-                    "insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"});
+        dbs.Create(
+            "kalimbor_db.fdb", 3,
+            {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
+             "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
+             "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
+             "id_p integer, lm integer)",
+             "insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"});
         dbs.Create("vendrel_data.fdb", 3,
-                   {"create table raporth (toolid integer, d_l numeric(15,2))", "insert into raporth values (10, 9)"});
+                   {"create table raporth (toolid integer, d_l numeric(15,2))",
+                    "insert into raporth values (10, 9)"});
         WriteSetup("");
     }
     void WriteSetup(const std::string& more, const std::string& set = "log=1\n") {
@@ -145,13 +147,19 @@ TEST_F(DesktopUserTest, AUserOutsideGroupFirebirdRunsThePassWithALockDirectoryOf
         std::string LockDir; // where the engine's files must be
         bool Told;
     } cases[] = {
-        {"runtime directory", {{"HOME", home}, {"XDG_RUNTIME_DIR", user.File("run")}}, user.File("run/firebird"), true},
+        {"runtime directory",
+         {{"HOME", home}, {"XDG_RUNTIME_DIR", user.File("run")}},
+         user.File("run/firebird"),
+         true},
         {"cache directory", {{"HOME", home}}, home + "/.cache/ostrakel/firebird-lock", true},
         {"cache directory of XDG_CACHE_HOME",
          {{"HOME", home}, {"XDG_CACHE_HOME", user.File("cache")}},
          user.File("cache/ostrakel/firebird-lock"),
          true},
-        {"FIREBIRD_LOCK given", {{"HOME", home}, {"FIREBIRD_LOCK", user.File("given")}}, user.File("given"), false},
+        {"FIREBIRD_LOCK given",
+         {{"HOME", home}, {"FIREBIRD_LOCK", user.File("given")}},
+         user.File("given"),
+         false},
     };
     int64_t expected = 5;
     for (const auto& c : cases) {
@@ -161,7 +169,8 @@ TEST_F(DesktopUserTest, AUserOutsideGroupFirebirdRunsThePassWithALockDirectoryOf
         ASSERT_EQ(run.Status, 0) << run.Err;
         expected = 9;
         EXPECT_EQ(Counter(), expected);
-        EXPECT_NE(run.Out.find("Zaktualizowano licznik kalimbor :M1[K-1]  stan: 9"), std::string::npos) << run.Out;
+        EXPECT_NE(run.Out.find("Zaktualizowano licznik kalimbor :M1[K-1]  stan: 9"), std::string::npos)
+            << run.Out;
         EXPECT_EQ(Count(run.Err, kLockNote + c.LockDir + " "), c.Told ? 1u : 0u) << run.Err;
         EXPECT_EQ(Count(run.Err, kLockNote), c.Told ? 1u : 0u) << run.Err;
         struct stat st {};
@@ -196,8 +205,9 @@ TEST_F(DesktopUserTest, SettingsThatReadAsOtherThanWrittenAreToldOnceAndInTheDry
     // An hour the clock never shows: the daily pass never runs, and says so.
     WriteSetup("", "godzina=24\nlog=1\n");
     const TRun late = RunProgram({}, {"--dry-run", "--dir", dir.Path()}, {{"HOME", dir.Path()}});
-    EXPECT_NE(late.Out.find(file + ": [set] godzina=24 is not an hour from 0 to 23; it is read as 24 and the daily "
-                                   "update never runs\n"),
+    EXPECT_NE(late.Out.find(file +
+                            ": [set] godzina=24 is not an hour from 0 to 23; it is read as 24 and the daily "
+                            "update never runs\n"),
               std::string::npos)
         << late.Out;
     // Settings that read as written say nothing.
@@ -216,13 +226,15 @@ TEST_F(DesktopUserTest, ThePasswordOfSetupIniIsNeverPrintedOrLogged) {
         {"a pass", "user=SYSDBA\npassword=" + secret + "\n", 0},
         // The engine checks the user's rights even embedded: the user line is the one used.
         {"a user without rights", "user=KIEROWNIK\npassword=" + secret + "\n", 1},
-        {"a database that is not there", "kalimbor=/nonexistent/\nuser=KIEROWNIK\npassword=" + secret + "\n", 1},
+        {"a database that is not there", "kalimbor=/nonexistent/\nuser=KIEROWNIK\npassword=" + secret + "\n",
+         1},
         {"a password too long for its item", "password=" + secret + std::string(300, 'x') + "\n", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
         std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\n" << c.Sql << "kalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n[set]\nlog=1\n";
+            << "[sql]\n"
+            << c.Sql << "kalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n[set]\nlog=1\n";
         chmod(dir.File("setup.ini").c_str(), 0644);
         for (const char* mode : {"--once", "--dry-run"}) {
             const TRun run = RunProgram({}, {mode, "--dir", dir.Path()}, {{"HOME", dir.Path()}});
@@ -230,8 +242,9 @@ TEST_F(DesktopUserTest, ThePasswordOfSetupIniIsNeverPrintedOrLogged) {
             EXPECT_EQ(run.Out.find(secret), std::string::npos) << mode << run.Out;
             EXPECT_EQ(run.Err.find(secret), std::string::npos) << mode << run.Err;
             // A file others can read is named, with the fix.
-            EXPECT_EQ(Count(run.Err, dir.File("setup.ini") + " holds the database password and other users can "
-                                                               "read it; make it private with: chmod 600 " +
+            EXPECT_EQ(Count(run.Err, dir.File("setup.ini") +
+                                         " holds the database password and other users can "
+                                         "read it; make it private with: chmod 600 " +
                                          dir.File("setup.ini") + "\n"),
                       1u)
                 << run.Err;
