@@ -3,11 +3,14 @@
 #include "app/Application.h"
 #include "app/Headless.h"
 #include "app/Signals.h"
+#include "app/SingleInstance.h"
+#include "platform/Files.h"
 #include "platform/TimerService.h"
 #include "platform/qt/QtPlatform.h"
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <clocale>
@@ -32,9 +35,9 @@ TFormEnvironment TCommandLine::Environment() const {
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     QCommandLineParser parser;
     const QCommandLineOption once("once"), dryRun("dry-run"), help(QStringList{"h", "help"}),
-        version("version");
+        version("version"), tray("tray");
     const QCommandLineOption dir(QStringList{"dir"}, QString(), "DIR");
-    parser.addOptions({once, dryRun, help, version, dir});
+    parser.addOptions({once, dryRun, help, version, dir, tray});
     QStringList args{"ostrakel"};
     for (const std::string& a : arguments)
         args << QString::fromStdString(a);
@@ -56,24 +59,29 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         result.Action = TCommandLine::Version;
         return result;
     }
-    if (parser.isSet(dir)) {
-        const QString value = parser.value(dir);
-        const QFileInfo info(value);
-        if (value.isEmpty() || !info.isDir()) return fail("--dir: '" + value + "' is not a directory");
-        QString path = info.absoluteFilePath();
-        if (!path.endsWith('/')) path += '/';
-        result.Dir = path.toStdString();
-    }
     if (parser.isSet(dryRun))
         result.Action = TCommandLine::DryRun;
     else if (parser.isSet(once))
         result.Action = TCommandLine::Once;
+    result.Tray = parser.isSet(tray);
+    if (parser.isSet(dir)) {
+        const QString value = parser.value(dir);
+        const QFileInfo info(value);
+        QString path = QDir::cleanPath(info.absoluteFilePath());
+        if (!path.endsWith('/')) path += '/';
+        // The window makes the user's own settings directory on its first start.
+        const bool firstStart = result.Action == TCommandLine::Window && !info.exists() &&
+                                path.toStdString() == UserSettingsDir();
+        if (value.isEmpty() || (!info.isDir() && !firstStart))
+            return fail("--dir: '" + value + "' is not a directory");
+        result.Dir = path.toStdString();
+    }
     return result;
 }
 
 std::string HelpText(const std::string& program) {
     return "Usage: " + program +
-           " [--once | --dry-run] [--dir DIR]\n"
+           " [--once | --dry-run | --tray] [--dir DIR]\n"
            "Keeps the shot counters of the moulds in the Kalimbor database equal to the cycles\n"
            "reported in Vendrel OEE. Without options it runs in its window, daily and on demand.\n"
            "\n"
@@ -86,10 +94,16 @@ std::string HelpText(const std::string& program) {
            "               log file); lists each mould whose counter would change\n"
            "               (name, code, old and new counter, tab-separated) and a summary line\n"
            "  --dir DIR    read setup.ini from DIR and keep the monthly logs there instead of\n"
-           "               the program's own directory\n"
+           "               the program's own directory; the user's own DIR\n"
+           "               (~/.config/ostrakel) without setup.ini gets the example settings\n"
+           "  --tray       start with the window hidden in the notification area (shown\n"
+           "               when there is none)\n"
            "  -h, --help   this text\n"
            "  --version    the program's version\n"
            "\n"
+           "One program runs per settings directory: a second window brings the running one\n"
+           "to the front and ends; --once and --dry-run wait up to 30 seconds for another\n"
+           "program's pass over the same settings to end, else end with exit status 1.\n"
            "A command line that is not understood ends with exit status 2.\n";
 }
 
@@ -97,7 +111,45 @@ std::string VersionText() {
     return std::string("Ostrakel ") + OSTRAKEL_VERSION + "\n";
 }
 
-int RunWindow(TFormEnvironment env, int argc, char* argv[]) {
+std::string UserSettingsDir() {
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || !QFileInfo(config).isAbsolute()) config = QDir::homePath() + "/.config";
+    return (QDir::cleanPath(config + "/ostrakel") + "/").toStdString();
+}
+
+bool OfferFirstSettings(const std::string& dir, IDialogs& dialogs, const std::string& title) {
+    if (dir.empty() || QDir::cleanPath(QString::fromStdString(dir)) + "/" != QString::fromStdString(UserSettingsDir()))
+        return false;
+    const QString ini = QString::fromStdString(dir) + "setup.ini";
+    if (QFileInfo(ini).exists() || QFileInfo(ini).isSymLink()) return false;
+    auto failed = [&](const QString& why) {
+        std::fprintf(stderr, "%s: cannot write the example settings to %s: %s\n", title.c_str(),
+                     ini.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+        return false;
+    };
+    QFile example(":/ostrakel/setup.ini.example");
+    if (!example.open(QIODevice::ReadOnly)) return failed(example.errorString());
+    if (!QDir().mkpath(QString::fromStdString(dir))) return failed("the directory cannot be made");
+    QFile file(ini);
+    // Readable by the user alone from the first byte: it may get a password.
+    if (!file.open(QIODevice::NewOnly | QIODevice::WriteOnly)) return failed(file.errorString());
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(example.readAll()) < 0 || !file.flush()) {
+        const QString why = file.errorString();
+        file.remove();
+        return failed(why);
+    }
+    file.close();
+    const std::string text = "setup.ini was not found in " + dir + ", so the example settings were written to\r\n" +
+                             ini.toStdString() +
+                             "\r\n\r\nFill in the directories of the Kalimbor and Vendrel databases there, then start " +
+                             title + " again.";
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), QString::fromStdString(text).remove('\r').toLocal8Bit().constData());
+    dialogs.ShowMessage(title, text);
+    return true;
+}
+
+int RunWindow(TFormEnvironment env, int argc, char* argv[], bool inTray) {
     TApplication app(argc, argv);
     // Log lines follow the workstation's regional date and time formats.
     std::setlocale(LC_TIME, "");
@@ -108,13 +160,39 @@ int RunWindow(TFormEnvironment env, int argc, char* argv[]) {
     TSignalCloser closer(/*abandonStatus=*/0);
     env.StopRequested = &closer.StopRequested();
     env.State = &closer.State();
+    const std::string title =
+        ApplicationTitleFor(env.ExecutableName.empty() ? ExtractFileName(QApplication::applicationFilePath().toStdString())
+                                                       : env.ExecutableName);
+    // One window per settings directory; a later start only brings it forward.
+    TSingleInstance instance(env.ProgramDir);
+    if (!instance.BecomeTheWindow()) {
+        SetDefaultTimerService(nullptr);
+        if (instance.AskToShow()) {
+            std::fprintf(stderr, "%s: already running with the settings in %s; its window is brought to the front\n",
+                         title.c_str(), instance.SettingsDir().c_str());
+            return 0;
+        }
+        std::fprintf(stderr, "%s: another %s holds the settings in %s but does not answer\n", title.c_str(),
+                     title.c_str(), instance.SettingsDir().c_str());
+        return 1;
+    }
+    {
+        TQtDialogs dialogs;
+        if (OfferFirstSettings(env.ProgramDir, dialogs, title)) {
+            SetDefaultTimerService(nullptr);
+            return 0;
+        }
+    }
+    env.Instance = &instance;
     int rc = 0;
     {
         TForm1 form(std::move(env));
         if (!closer.Received()) {
-            form.show();
+            form.ShowAtStart(inTray);
+            instance.SetShowHandler([&form] { form.Guard([&form] { form.TrayIcon1Click(); }); });
             rc = QApplication::exec();
         }
+        instance.SetShowHandler({});
         if (const int signal = closer.Received()) {
             // Ended as a close ends it; a save that failed does not keep the
             // process, it is told why and ends with a failure status.
@@ -147,7 +225,7 @@ int RunCommandLine(int argc, char* argv[]) {
         std::cout << VersionText();
         return 0;
     case TCommandLine::Window:
-        return RunWindow(command.Environment(), argc, argv);
+        return RunWindow(command.Environment(), argc, argv, command.Tray);
     case TCommandLine::Once:
     case TCommandLine::DryRun:
         break;
@@ -166,7 +244,16 @@ int RunCommandLine(int argc, char* argv[]) {
         TFormEnvironment env = command.Environment();
         env.StopRequested = &closer.StopRequested();
         env.State = &closer.State();
-        rc = RunHeadless(std::move(env), std::cout, std::cerr);
+        // Another program's pass over the same settings is waited for; the
+        // lock is then held from start-up to the end of this run.
+        TSingleInstance instance(command.Dir);
+        if (!instance.LockPass(kPassWait, &closer.StopRequested())) {
+            if (!closer.Received()) std::cerr << program << ": " << OtherPassText(instance.SettingsDir()) << std::endl;
+        } else {
+            env.Instance = &instance;
+            rc = RunHeadless(std::move(env), std::cout, std::cerr);
+            instance.UnlockPass();
+        }
     }
     SetDefaultTimerService(nullptr);
     return rc;

@@ -2,6 +2,7 @@
 
 #include "app/BatchWriter.h"
 #include "app/SetupChecks.h"
+#include "app/SingleInstance.h"
 
 #include "db/FIBDataSet.h"
 #include "db/FIBDatabase.h"
@@ -17,6 +18,7 @@
 #include <clocale>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -232,6 +234,8 @@ void TForm1::CreateMembers() {
     Memo1->setReadOnly(true);
     Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     Memo1->setUndoRedoEnabled(false);
+    // A read-only view still takes text an input method commits to it.
+    Memo1->installEventFilter(this);
     Memo1->setGeometry(0, kClientHeight - kMemoHeight, kClientWidth, kMemoHeight);
 
     Button1 = new QPushButton(QString::fromUtf8("Ręczny start"), client);
@@ -253,6 +257,14 @@ void TForm1::CreateMembers() {
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) Guard([this] { TrayIcon1Click(); });
     });
+    // The icon's menu: the manual start, the window back, and the end of the
+    // program, which closes the window as its close box does.
+    auto* trayMenu = new QMenu(this);
+    trayMenu->setObjectName("TrayMenu");
+    trayMenu->addAction(QString::fromUtf8("Ręczny start"), this, [this] { Guard([this] { Button1Click(); }); });
+    trayMenu->addAction(QString::fromUtf8("Pokaż"), this, [this] { Guard([this] { TrayIcon1Click(); }); });
+    trayMenu->addAction(QString::fromUtf8("Zakończ"), this, [this] { close(); });
+    TrayIcon1->setContextMenu(trayMenu);
     // Shown from the start, also while no tray runs yet (a panel that starts
     // after the program at a login): Qt docks the icon when a tray appears.
     if (!FEnv.NoWindow) TrayIcon1->show();
@@ -365,8 +377,12 @@ bool TForm1::ConnectDatabases() {
         try {
             ConnectOne(db);
         } catch (const std::exception& e) {
-            // The operator reads why, confirms, and start-up ends here.
-            FEnv.Dialogs->ShowMessage(ApplicationTitle(), e.what());
+            // The operator reads why, confirms, and start-up ends here. Without
+            // setup.ini the box says where it was looked for.
+            std::string text = e.what();
+            const std::string ini = MojKatalog() + "setup.ini";
+            if (!FileExists(ini)) text += "\r\n\r\nsetup.ini was not found: " + ini;
+            FEnv.Dialogs->ShowMessage(ApplicationTitle(), text);
             return false;
         }
         ProcessPendingEvents();
@@ -420,6 +436,11 @@ void TForm1::DoLogu(const std::string& message) {
         FFlushPending = true;
         QMetaObject::invokeMethod(this, [this] { FlushLog(); }, Qt::QueuedConnection);
     }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Memo1 && event->type() == QEvent::InputMethod) return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::FlushLog() const {
@@ -519,6 +540,30 @@ void TForm1::TrayIcon1Click() {
     activateWindow();
 }
 
+void TForm1::ShowAtStart(bool inTray) {
+    if (!inTray) {
+        show();
+        return;
+    }
+    if (TrayAvailable() || FEnv.TrayAvailable.has_value()) {
+        if (!TrayAvailable()) show();
+        return;
+    }
+    // A panel started with the same login may bring its tray a moment after
+    // the program: hidden meanwhile, and shown when none has come.
+    auto* wait = new QTimer(this);
+    wait->setInterval(250);
+    connect(wait, &QTimer::timeout, this, [this, wait, ticks = 0]() mutable {
+        if (TrayAvailable() || isVisible()) {
+            wait->deleteLater();
+        } else if (++ticks >= 20) {
+            wait->deleteLater();
+            show();
+        }
+    });
+    wait->start();
+}
+
 void TForm1::Timer1Timer() {
     const TDateTimeParts now = DecodeDateTime(FEnv.Clock->Now());
     if (now.Hour == godzina && now.Minute == 5 && !f_blokady) {
@@ -530,6 +575,7 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::FireUpdate() {
+    const TPassHold onePassAtATime(FEnv.Instance, FEnv.StopRequested);
     FPassCounts = {};
     FPassSaveFailed = false;
     ReconnectLostConnections();
@@ -753,7 +799,19 @@ void TForm1::MarkLogSaved() {
     if (FEnv.State) FEnv.State->UnsavedLog = false;
 }
 
+bool TForm1::LogWithoutFile() {
+    if (!mylogfile.empty() || FEnv.DryRun) return false;
+    // Start-up ended before the log had a file: there is nowhere to save it,
+    // and the window must not be kept open for that. Its lines are told.
+    std::string text = MemoText();
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    std::fprintf(stderr, "%s: the log has no file, start-up did not finish; its lines:\n%s\n",
+                 ApplicationTitle().c_str(), text.c_str());
+    return true;
+}
+
 bool TForm1::FormClose() {
+    if (LogWithoutFile()) return true;
     return Guard([this] {
         SaveLog();
         MarkLogSaved();
@@ -761,6 +819,10 @@ bool TForm1::FormClose() {
 }
 
 bool TForm1::CloseOnSignal(std::string& reason) {
+    if (LogWithoutFile()) {
+        hide();
+        return true;
+    }
     try {
         SaveLog();
         MarkLogSaved();
@@ -773,6 +835,7 @@ bool TForm1::CloseOnSignal(std::string& reason) {
 }
 
 void TForm1::SessionCommitData(QSessionManager& manager) {
+    if (LogWithoutFile()) return;
     std::string reason;
     try {
         SaveLog();

@@ -35,6 +35,7 @@ class TpFIBTransaction;
 class TpFIBDataSet;
 class TpFIBQuery;
 class TFIBQuery;
+class TSingleInstance;
 
 // What the window takes from its surroundings; every member has a default
 // that is the real thing, and tests replace what they need.
@@ -61,6 +62,9 @@ struct TFormEnvironment {
     // Where the window tells whether it waits for a connect and whether its log
     // has unsaved lines; default: nowhere.
     TProgramState* State = nullptr;
+    // The settings directory's locks: a pass waits for another program's pass
+    // over the same settings to end. Default: none, every pass runs at once.
+    TSingleInstance* Instance = nullptr;
 };
 
 // What the last pass did: moulds checked, counters written, writes (updates
@@ -172,8 +176,14 @@ public:
     void Button1Click();
     void Button2Click();
     void TrayIcon1Click();
+    // The window at start: shown, or (inTray) left hidden in the tray when
+    // there is one; a tray that a starting desktop brings a moment later is
+    // waited for a few seconds before the window is shown instead.
+    void ShowAtStart(bool inTray);
     void Timer1Timer();
     // Saves the log; false when the save failed and the window must stay open.
+    // A log without a file name (start-up ended early) is written to standard
+    // error instead, and the window closes.
     bool FormClose();
     // The close a signal asks for: the log is saved as a close saves it, but a
     // failed save is handed back in `reason` rather than shown, since nobody
@@ -196,6 +206,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -222,6 +233,8 @@ private:
     // Connects one database; the closer knows the main thread may hang there.
     void ConnectOne(TpFIBDatabase* db);
     void MarkLogSaved();
+    // True when the log has no file name: its text then goes to standard error.
+    bool LogWithoutFile();
     // The bulk pass's sums of every tool, read before the walk.
     void ReadAllSums();
     std::unordered_map<int32_t, int32_t> FAllSums;

@@ -45,7 +45,8 @@ TEST_F(ConnectAtStartUpTest, WithoutSetupTheNameIsMissing) {
     EXPECT_FALSE(dialogs.Shown[0].Error) << "a plain box, not the error box";
     EXPECT_EQ(dialogs.Shown[0].Title, f.ApplicationTitle());
     EXPECT_EQ(f.ApplicationTitle(), "ostrakel");
-    EXPECT_EQ(dialogs.Shown[0].Text, "Database name is missing.");
+    // The layer's text, and where setup.ini was looked for.
+    EXPECT_EQ(dialogs.Shown[0].Text, "Database name is missing.\r\n\r\nsetup.ini was not found: " + dir.File("setup.ini"));
     EXPECT_EQ(f.mylogfile, "");
     EXPECT_EQ(f.MemoText(), "Memo1");
     EXPECT_FALSE(f.pFIBDatabaseReports->Connected());

@@ -6,8 +6,10 @@
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include <QTimer>
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -189,28 +192,23 @@ TEST_F(MainWindowTest, FirstSaveWithoutAFileWritesTheViewInTheCodePage) {
     f.DoLogu("start programu");
     f.SaveLog();
     EXPECT_EQ(ReadLog(), "Memo1\r\nT41703   start programu");
-    // Text typed by the operator is saved too.
-    QTextCursor cursor(f.Memo1->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromUtf8("\nnotatka operatora ż"));
-    f.SaveLog();
-    EXPECT_EQ(ReadLog(), "Memo1\r\nT41703   start programu\r\nnotatka operatora \xBF");
 }
 
-// Shift+Enter in the view puts a line separator (U+2028) into its text: it is
-// a line break like any other and reaches the file as CR LF, in each encoding.
-TEST_F(MainWindowTest, LineBreaksTypedWithShiftEnterAreSavedAsCrLf) {
+// The log view is read-only: Ctrl+A and a keystroke, Shift+Enter, a paste or a
+// cut leave the month's log as it was, in each encoding, while the operator
+// can still select and copy it.
+TEST_F(MainWindowTest, NothingTypedIntoTheViewReachesTheLog) {
     struct Case {
         std::string file;  // as found on disk, empty for none
-        std::string saved; // after typing "a", Shift+Enter, "b" at the end, logging "x" and a save
+        std::string saved; // after the keys, logging "x" and a save
     };
     const Case cases[] = {
-        {"", "Memo1a\r\nb\r\nT41703   x\r\n"},
-        {"\xEF\xBB\xBFo", "\xEF\xBB\xBFoa\r\nb\r\nT41703   x\r\n"},
-        {"\xFF\xFEo\0"s, "\xFF\xFEo\0a\0\r\0\n\0b\0\r\0\n\0T\0004\0001\0007\0000\0003\0 \0 \0 \0x\0\r\0\n\0"s},
-        {"\xFE\xFF\0o"s, "\xFE\xFF\0o\0a\0\r\0\n\0b\0\r\0\n\0T\0004\0001\0007\0000\0003\0 \0 \0 \0x\0\r\0\n"s},
+        {"", "Memo1\r\nT41703   x"},
+        {"\xEF\xBB\xBFo\r\n", "\xEF\xBB\xBFo\r\nT41703   x\r\n"},
+        {"\xFF\xFEo\0"s, "\xFF\xFEo\0\r\0\n\0T\0004\0001\0007\0000\0003\0 \0 \0 \0x\0"s},
+        {"\xFE\xFF\0o"s, "\xFE\xFF\0o\0\r\0\n\0T\0004\0001\0007\0000\0003\0 \0 \0 \0x"s},
     };
-    auto type = [](QWidget* w, int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+    auto type = [](QWidget* w, int key, Qt::KeyboardModifiers modifiers, const QString& text = {}) {
         QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
         QApplication::sendEvent(w, &press);
         QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
@@ -221,14 +219,27 @@ TEST_F(MainWindowTest, LineBreaksTypedWithShiftEnterAreSavedAsCrLf) {
         if (!c.file.empty()) WriteLog(c.file);
         TForm1& f = LogForm();
         if (!c.file.empty()) f.LoadLog();
-        f.Memo1->moveCursor(QTextCursor::End);
-        type(f.Memo1, Qt::Key_A, Qt::NoModifier, "a");
+        const std::string before = f.MemoText();
+        f.show();
+        f.Memo1->setFocus();
+        QApplication::clipboard()->setText("pasted");
+        type(f.Memo1, Qt::Key_A, Qt::ControlModifier);
+        ASSERT_TRUE(f.Memo1->textCursor().hasSelection()) << "Ctrl+A selects the log";
+        type(f.Memo1, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QApplication::clipboard()->text().toStdString() + "|",
+                  QString::fromStdString(before).replace("\r\n", "\n").toStdString() + "|")
+            << "the selection is copied";
+        type(f.Memo1, Qt::Key_Z, Qt::NoModifier, "z");
         type(f.Memo1, Qt::Key_Return, Qt::ShiftModifier, "\r");
-        type(f.Memo1, Qt::Key_B, Qt::NoModifier, "b");
-        type(f.Memo1, Qt::Key_Return, Qt::ShiftModifier, "\r");
-        ASSERT_TRUE(f.Memo1->document()->toRawText().contains(QChar::LineSeparator))
-            << "Shift+Enter typed no line separator";
-        f.DoLogu("x"); // after a final line break: the line and CR LF
+        type(f.Memo1, Qt::Key_Delete, Qt::NoModifier);
+        type(f.Memo1, Qt::Key_Backspace, Qt::NoModifier);
+        type(f.Memo1, Qt::Key_V, Qt::ControlModifier);
+        type(f.Memo1, Qt::Key_X, Qt::ControlModifier);
+        QInputMethodEvent composed;
+        composed.setCommitString("ż");
+        QApplication::sendEvent(f.Memo1, &composed);
+        EXPECT_EQ(f.MemoText(), before) << c.file;
+        f.DoLogu("x");
         f.SaveLog();
         EXPECT_EQ(ReadLog(), c.saved) << c.file;
     }
@@ -243,14 +254,6 @@ TEST_F(MainWindowTest, TheViewFollowsTheNewestLineWithoutGrowingItsUndoHistory) 
     EXPECT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum()) << "the newest line is in view";
     EXPECT_EQ(f.Memo1->document()->availableUndoSteps(), 0) << "logged lines are no edits to undo";
-
-    // What the operator types can be undone until the next line is logged.
-    f.Memo1->moveCursor(QTextCursor::End);
-    f.Memo1->insertPlainText("note");
-    EXPECT_GT(f.Memo1->document()->availableUndoSteps(), 0);
-    f.DoLogu("after the note");
-    EXPECT_EQ(f.Memo1->document()->availableUndoSteps(), 0);
-    EXPECT_TRUE(f.MemoText().ends_with("note\r\nT41703   after the note"));
 }
 
 TEST_F(MainWindowTest, AnUnreadableLogIsReportedAndNeverOverwritten) {
@@ -285,18 +288,48 @@ TEST_F(MainWindowTest, ALogThatBecomesReadableLaterKeepsItsContentAheadOfTheView
 TEST_F(MainWindowTest, AFailedSaveOnCloseKeepsTheWindowOpen) {
     TForm1& f = Form();
     dialogs.Shown.clear(); // start-up's own box: no databases configured
-    f.mylogfile = ""; // as after a failed start-up
+    const std::string missing = dir.File("gone/log_2014_3.txt");
+    f.mylogfile = missing; // a folder that is not there
     f.show();
     EXPECT_FALSE(f.close());
     EXPECT_TRUE(f.isVisible());
     ASSERT_EQ(dialogs.Shown.size(), 1u);
     EXPECT_TRUE(dialogs.Shown[0].Error);
     EXPECT_EQ(dialogs.Shown[0].Title, "ostrakel");
-    EXPECT_EQ(dialogs.Shown[0].Text, "Cannot create file \"\". No such file or directory.");
+    EXPECT_EQ(dialogs.Shown[0].Text, "Cannot create file \"" + missing + "\". No such file or directory.");
 
     f.mylogfile = dir.File("log_2014_3.txt");
     EXPECT_TRUE(f.close());
     EXPECT_EQ(ReadLog(), "Memo1");
+}
+
+// A start-up that ended before the log had a file name (no setup.ini) left a
+// window that could never be closed: now it closes, by its close box, by the
+// tray menu's "Zakończ" or by a signal, and its lines go to standard error.
+TEST_F(MainWindowTest, AWindowWhoseLogHasNoFileCloses) {
+    const std::function<bool(TForm1&)> closes[] = {
+        [](TForm1& f) { return f.close(); },
+        [](TForm1& f) {
+            f.TrayIcon1->contextMenu()->actions().at(2)->trigger();
+            return !f.isVisible();
+        },
+        [](TForm1& f) {
+            std::string reason;
+            return f.CloseOnSignal(reason) && reason.empty();
+        },
+    };
+    for (const auto& close : closes) {
+        TForm1& f = Form();
+        ASSERT_EQ(f.mylogfile, "") << "no setup.ini: start-up ends at the connect";
+        dialogs.Shown.clear();
+        f.show();
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(close(f));
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(f.isVisible());
+        EXPECT_TRUE(dialogs.Shown.empty()) << dialogs.Shown[0].Text;
+        EXPECT_EQ(err, "ostrakel: the log has no file, start-up did not finish; its lines:\nMemo1\n");
+    }
 }
 
 TEST_F(MainWindowTest, ErrorsOfEventsGoToTheErrorBoxWithAFullStop) {
@@ -340,6 +373,56 @@ TEST_F(MainWindowTest, TheTrayIconIsShownFromTheStartAlsoWithoutATray) {
     TForm1& f = Form(false);
     EXPECT_TRUE(f.TrayIcon1->isVisible());
     EXPECT_EQ(f.TrayIcon1->toolTip(), "ostrakel");
+}
+
+// The icon's menu: the manual start, the window back, and the end of the
+// program as the window's close box ends it (the log saved).
+TEST_F(MainWindowTest, TheTrayMenuStartsAPassShowsTheWindowAndEndsTheProgram) {
+    TForm1& f = Form(true);
+    QMenu* menu = f.TrayIcon1->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* a : menu->actions()) texts << a->text();
+    EXPECT_EQ(texts, QStringList({QString::fromUtf8("Ręczny start"), QString::fromUtf8("Pokaż"), QString::fromUtf8("Zakończ")}));
+
+    f.show();
+    f.showMinimized();
+    f.Button2->click();
+    ASSERT_FALSE(f.isVisible());
+    menu->actions().at(1)->trigger();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(f.isMinimized());
+
+    // No databases: the pass stops at its connect and says so in the error box.
+    dialogs.Shown.clear();
+    menu->actions().at(0)->trigger();
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_TRUE(dialogs.Shown[0].Error);
+    EXPECT_NE(dialogs.Shown[0].Text.find("Database name is missing."), std::string::npos) << dialogs.Shown[0].Text;
+
+    f.mylogfile = dir.File("log_2014_3.txt");
+    f.Button2->click(); // ended from the tray, with the window hidden
+    menu->actions().at(2)->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(ReadLog(), "Memo1");
+}
+
+// --tray: hidden in the tray when there is one, a visible window otherwise.
+TEST_F(MainWindowTest, StartedInTheTrayTheWindowIsHiddenOnlyWhenThereIsATray) {
+    struct Case {
+        bool inTray, tray, visible;
+    };
+    for (const Case c : {Case{true, true, false}, Case{true, false, true}, Case{false, true, true}}) {
+        TForm1& f = Form(c.tray);
+        f.ShowAtStart(c.inTray);
+        QApplication::processEvents();
+        EXPECT_EQ(f.isVisible(), c.visible) << c.inTray << c.tray;
+        EXPECT_TRUE(f.TrayIcon1->isVisible());
+        if (!c.visible) {
+            f.TrayIcon1Click();
+            EXPECT_TRUE(f.isVisible()) << "the icon brings it back";
+        }
+    }
 }
 
 TEST_F(MainWindowTest, WithoutANotificationAreaDoIkonyMinimisesInstead) {

@@ -1,0 +1,265 @@
+// One program per settings directory, with the real program as a second
+// process: a second window brings the running one to the front and ends;
+// --once and --dry-run wait for another program's pass and then run, or give
+// up after 30 seconds; the window's own pass waits as well. And the first
+// start from the desktop, which writes the example settings.
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
+#include "app/Unit1.h"
+#include "platform/Files.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/FirebirdFixture.h"
+#include "tests/support/FormEnvironment.h"
+#include "tests/support/TempDir.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ostrakel;
+using namespace ostrakel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+    std::chrono::steady_clock::time_point Ended;
+};
+
+// The program with its own runtime directory (where the locks are) and, for
+// the window, the off-screen platform.
+std::unique_ptr<QProcess> Start(const std::vector<std::string>& args, const std::string& runtime,
+                                const std::string& config = {}) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) env.remove(name);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+    if (!config.empty()) env.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
+    p->setProcessEnvironment(env);
+    QStringList list;
+    for (const std::string& a : args) list << QString::fromStdString(a);
+    p->start(OSTRAKEL_EXE, list);
+    EXPECT_TRUE(p->waitForStarted()) << "the program did not start";
+    return p;
+}
+
+// Waits for the end while this process's own event loop runs (it may be the
+// window that the program asks to come to the front).
+TRun Finished(QProcess& p, std::chrono::milliseconds limit = 60s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (p.state() != QProcess::NotRunning && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents();
+        p.waitForFinished(20);
+    }
+    TRun run;
+    run.Ended = std::chrono::steady_clock::now();
+    EXPECT_EQ(p.state(), QProcess::NotRunning) << "the program did not end";
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished();
+    }
+    run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.Out = p.readAllStandardOutput().toStdString();
+    run.Err = p.readAllStandardError().toStdString();
+    return run;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    // Settings over two small embedded databases: one mould whose counter changes.
+    void WriteWorkingSetup(const std::string& settingsDir) {
+        dbs.Create("kalimbor_db.fdb", 3,
+                   {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
+                    "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
+                    "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
+                    "id_p integer, lm integer)",
+                    "insert into kalimbor values (1, 'Forma', 'K-1', 5, 1, 10, null)"});
+        dbs.Create("vendrel_data.fdb", 3,
+                   {"create table raporth (toolid integer, d_l numeric(15,2))", "insert into raporth values (10, 6)"});
+        std::ofstream(settingsDir + "setup.ini")
+            << "[sql]\nkalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n[set]\nlog=1\n";
+    }
+
+    TTempDir runtime; // the locks and the window's socket
+    TTempDir settings;
+    TTestDatabases dbs;
+    TFakeClock clock{EncodeDateTime({2024, 3, 5, 10, 20, 30, 0})};
+    TFakeDialogs dialogs;
+};
+
+} // namespace
+
+// The running window (here, in the test's process, hidden in its tray) is
+// reached under every name of its settings directory; the second start ends
+// with status 0 and the window is in front. A start with other settings is a
+// program of its own and keeps running.
+TEST_F(SingleInstanceTest, ASecondWindowBringsTheRunningOneToTheFrontAndEnds) {
+    TSingleInstance instance(settings.Path(), runtime.Path());
+    ASSERT_TRUE(instance.BecomeTheWindow());
+    TFormEnvironment env = TestFormEnvironment(settings.Path(), clock, dialogs, "T");
+    env.TrayAvailable = true;
+    TForm1 form(env);
+    form.ShowAtStart(/*inTray=*/true);
+    // As RunWindow answers a later start.
+    instance.SetShowHandler([&form] { form.Guard([&form] { form.TrayIcon1Click(); }); });
+
+    TTempDir links;
+    const std::string link = links.File("settings-link");
+    ASSERT_EQ(symlink(settings.Path().c_str(), link.c_str()), 0);
+    const std::string names[] = {settings.Path(), settings.Path() + ".", link};
+    for (const std::string& name : names) {
+        form.hide();
+        ASSERT_FALSE(form.isVisible());
+        auto p = Start({"--dir", name}, runtime.Path());
+        const TRun run = Finished(*p, 20s);
+        EXPECT_EQ(run.Status, 0) << name << "\n" << run.Err;
+        EXPECT_TRUE(Contains(run.Err, "already running")) << run.Err;
+        // The request may be answered just after the program ended.
+        for (int i = 0; i < 50 && !form.isVisible(); ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(form.isVisible()) << "not brought to the front from " << name;
+    }
+
+    // Other settings: a window of its own (without setup.ini its box waits;
+    // a signal ends it, and with status 0, although its log has no file).
+    TTempDir other;
+    auto p = Start({"--dir", other.Path()}, runtime.Path());
+    EXPECT_FALSE(p->waitForFinished(3000)) << p->readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+    const TRun run = Finished(*p);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "the log has no file")) << run.Err;
+}
+
+// --once and --dry-run wait for the pass that another program runs with the
+// same settings: released within the wait, they run after it; held longer
+// than 30 seconds, they end with status 1 and say why, having done nothing.
+TEST_F(SingleInstanceTest, OnceAndDryRunWaitForAnotherPassThenRunOrGiveUp) {
+    TTempDir busy; // a pass that never ends
+    WriteWorkingSetup(settings.Path());
+    TSingleInstance releasedSoon(settings.Path(), runtime.Path()), heldLong(busy.Path(), runtime.Path());
+    ASSERT_TRUE(releasedSoon.LockPass(0ms));
+    ASSERT_TRUE(heldLong.LockPass(0ms));
+
+    struct TCase {
+        std::string option;
+        bool released;
+        std::unique_ptr<QProcess> process;
+    };
+    std::vector<TCase> cases;
+    for (const char* option : {"--once", "--dry-run"})
+        for (bool released : {true, false}) cases.push_back({option, released, nullptr});
+    for (TCase& c : cases)
+        c.process = Start({c.option, "--dir", c.released ? settings.Path() : busy.Path()}, runtime.Path());
+    std::this_thread::sleep_for(2s);
+    const auto released = std::chrono::steady_clock::now();
+    releasedSoon.UnlockPass();
+
+    for (TCase& c : cases) {
+        const TRun run = Finished(*c.process, 60s);
+        const std::string what = c.option + (c.released ? " released" : " held");
+        if (c.released) {
+            EXPECT_EQ(run.Status, 0) << what << "\n" << run.Err;
+            EXPECT_GE(run.Ended, released) << what;
+            EXPECT_TRUE(Contains(run.Out, "Sprawdzono form: 1")) << what << "\n" << run.Out;
+        } else {
+            EXPECT_EQ(run.Status, 1) << what;
+            EXPECT_TRUE(Contains(run.Err, "Another Ostrakel is running an update pass with the settings in " +
+                                              busy.Path().substr(0, busy.Path().size() - 1)))
+                << what << "\n" << run.Err;
+            EXPECT_EQ(run.Out, "") << what;
+        }
+    }
+    const TDateTimeParts today = DecodeDateTime(SystemClock().Now());
+    EXPECT_TRUE(FileExists(settings.File("log_" + std::to_string(today.Year) + "_" + std::to_string(today.Month) +
+                                         ".txt")))
+        << "--once ran and saved its log";
+}
+
+// The window's pass waits for another program's pass in the same way; asked
+// to end meanwhile, it gives up at once and says why in its error box.
+TEST_F(SingleInstanceTest, TheWindowsPassDoesNotRunBesideAnotherPass) {
+    TSingleInstance other(settings.Path(), runtime.Path()), mine(settings.Path(), runtime.Path());
+    ASSERT_TRUE(other.LockPass(0ms));
+    std::atomic<bool> stop{true};
+    TFormEnvironment env = TestFormEnvironment(settings.Path(), clock, dialogs, "T");
+    env.Instance = &mine;
+    env.StopRequested = &stop;
+    TForm1 form(env);
+    dialogs.Shown.clear(); // start-up's box: no setup.ini
+    EXPECT_FALSE(form.Guard([&form] { form.Button1Click(); }));
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_TRUE(Contains(dialogs.Shown[0].Text, "Another Ostrakel is running an update pass")) << dialogs.Shown[0].Text;
+
+    // Free again: the pass runs (and stops at its connect: there are no databases).
+    other.UnlockPass();
+    stop = false;
+    dialogs.Shown.clear();
+    EXPECT_FALSE(form.Guard([&form] { form.Button1Click(); }));
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_TRUE(Contains(dialogs.Shown[0].Text, "Database name is missing.")) << dialogs.Shown[0].Text;
+    // The lock is free again after the pass, for another program.
+    EXPECT_TRUE(other.LockPass(0ms));
+}
+
+// The desktop's first start: the user's own settings directory without
+// setup.ini gets the example settings, readable by the user alone, and the
+// user is told where; any other directory, or one with settings, is left as it is.
+TEST_F(SingleInstanceTest, AFirstStartWritesTheExampleSettingsAndSaysWhere) {
+    TTempDir config;
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const std::string user = config.Path() + "ostrakel/";
+    ASSERT_EQ(UserSettingsDir(), user);
+
+    EXPECT_FALSE(OfferFirstSettings(settings.Path(), dialogs, "ostrakel")) << "not the user's own directory";
+    EXPECT_FALSE(FileExists(settings.File("setup.ini")));
+    ASSERT_TRUE(OfferFirstSettings(user, dialogs, "ostrakel"));
+    const std::string ini = ReadAllBytes(user + "setup.ini");
+    EXPECT_EQ(ini, ReadAllBytes(OSTRAKEL_SOURCE_DIR "/dist/setup.ini.example"));
+    struct stat st {};
+    ASSERT_EQ(stat((user + "setup.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(dialogs.Shown.size(), 1u);
+    EXPECT_FALSE(dialogs.Shown[0].Error);
+    EXPECT_TRUE(Contains(dialogs.Shown[0].Text, user + "setup.ini")) << dialogs.Shown[0].Text;
+    EXPECT_FALSE(OfferFirstSettings(user, dialogs, "ostrakel")) << "settings that are there stay";
+    EXPECT_EQ(dialogs.Shown.size(), 1u);
+    unsetenv("XDG_CONFIG_HOME");
+
+    // The real program, as the menu entry starts it, with no ~/.config/ostrakel
+    // at all: it writes the example and waits in its box (a signal ends it).
+    TTempDir config2;
+    const std::string user2 = config2.Path() + "ostrakel";
+    auto p = Start({"--dir", user2}, runtime.Path(), config2.Path());
+    for (int i = 0; i < 300 && !FileExists(user2 + "/setup.ini"); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(FileExists(user2 + "/setup.ini"));
+    EXPECT_FALSE(p->waitForFinished(1000)) << "the box waits for the user";
+    ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+    const TRun run = Finished(*p);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, user2 + "/setup.ini")) << run.Err;
+    // --once with the same missing directory is refused as before.
+    TTempDir config3;
+    auto once = Start({"--once", "--dir", config3.Path() + "ostrakel"}, runtime.Path(), config3.Path());
+    EXPECT_EQ(Finished(*once).Status, 2);
+}
