@@ -103,7 +103,7 @@ run_entry "$root/usr/share/applications/ostrakel.desktop"
 rm -f "$work/stub.calls"
 touch "$home/.config/ostrakel/setup.ini"
 run_entry "$root/etc/xdg/autostart/ostrakel.desktop"
-[ "$(calls)" = "--dir $home/.config/ostrakel" ] || fail "the autostart entry runs: $(calls)"
+[ "$(calls)" = "--tray --dir $home/.config/ostrakel" ] || fail "the autostart entry runs: $(calls)"
 
 # systemd-analyze verify checks that ExecStart's program exists and that the
 # man: documentation opens, so it sees the scratch root's program and pages.
