@@ -63,9 +63,38 @@ TEST(CommandLineTest, EachFormAndWhatItAsksFor) {
     }
 }
 
+// --tray goes to the window; a --dir that does not exist yet is taken only
+// for the window, and only when it is the user's own settings directory,
+// which the window makes on its first start.
+TEST(CommandLineTest, TrayAndTheUsersOwnSettingsDirectory) {
+    test::TTempDir config;
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const std::string user = config.Path() + "ostrakel";
+    struct TDirCase {
+        std::vector<std::string> Args;
+        TCommandLine::TAction Action;
+        bool Tray;
+    };
+    const TDirCase cases[] = {
+        {{"--tray"}, TCommandLine::Window, true},
+        {{"--tray", "--dir", user}, TCommandLine::Window, true},
+        {{"--dir", user + "/"}, TCommandLine::Window, false},
+        {{"--once", "--dir", user}, TCommandLine::BadUsage, false},
+        {{"--dry-run", "--dir", user}, TCommandLine::BadUsage, false},
+        {{"--dir", config.Path() + "other"}, TCommandLine::BadUsage, false},
+    };
+    for (const TDirCase& c : cases) {
+        const TCommandLine cl = ParseCommandLine(c.Args);
+        EXPECT_EQ(cl.Action, c.Action) << c.Args.back();
+        EXPECT_EQ(cl.Tray, c.Tray) << c.Args.back();
+        if (c.Args.size() > 1 && cl.Action == TCommandLine::Window) EXPECT_EQ(cl.Dir, user + "/");
+    }
+    unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(CommandLineTest, HelpNamesEveryOption) {
     const std::string help = HelpText("ostrakel");
-    for (const char* option : {"--once", "--dry-run", "--dir DIR", "--help", "--version"})
+    for (const char* option : {"--once", "--dry-run", "--dir DIR", "--tray", "--help", "--version"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     EXPECT_EQ(help.rfind("Usage: ostrakel ", 0), 0u);
 }
