@@ -276,6 +276,23 @@ TEST_P(UpdatePassModesTest, AHistoryTableThatIsGoneLeavesTheCountersWrittenAndIs
     EXPECT_EQ(form->PassCounts().FailedWrites, 2);
 }
 
+TEST_F(UpdatePassTest, TheLargestBatchIsTakenByTheServer) {
+    // A full batch of the most moulds a block carries, and a tail of one.
+    const int n = kMaxBatchSize + 1;
+    moulds->Execute("execute block as declare i integer = 1; begin while (i <= " + std::to_string(n) +
+                    ") do begin insert into kalimbor (id, nazwa, kod1, counter, countmode, id_vendrel) "
+                    "values (:i, 'F', :i, :i, 1, 10); i = i + 1; end end");
+    Report(10, "7");
+    Start(true, true);
+    form->BatchWriter().SetBatchSize(kMaxBatchSize);
+    ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
+    EXPECT_EQ(Int("select count(*) from kalimbor where counter = 7"), n);
+    EXPECT_EQ(Int("select count(*) from kalimbor where counttch is not null"), n - 1);
+    EXPECT_EQ(HistoryRows("stan = 7 and ostan = id_f and opis = 'Raport Vendrel'"), n - 1) << "mould 7 held its sum";
+    EXPECT_EQ(form->PassCounts().Written, n - 1);
+    EXPECT_EQ(form->PassCounts().FailedWrites, 0);
+}
+
 TEST_F(UpdatePassTest, TransactionsAfterAPassAreAsTheWalkLeavesThem) {
     Mould(1, "'A'", "'1'", "5", "1", "10");
     Report(10, "6");
