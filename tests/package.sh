@@ -155,6 +155,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LD_DEBUG=libs LD_DEBUG_OUTP
   { cat "$work/dry.out" "$work/dry.err"; fail "--dry-run over the demo databases"; }
 [ -z "$(find "$conf" -name 'log_*')" ] || fail "--dry-run wrote a log file"
 
+step "the installed window on a virtual X server"
 # The window on a virtual X server: it opens, and SIGTERM closes it as its
 # close box does (status 0, the log saved).
 cat >"$work/window.sh" <<EOF
@@ -172,6 +173,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY xvfb-run -a -s "-screen 0 1280x1024x24 -nolist
 [ "$rc" -eq 0 ] || { cat "$work/window.log"; fail "the window ended with status $rc after SIGTERM"; }
 grep -aq 'start programu' "$conf"/log_*.txt || fail "the window's log was not saved"
 
+step "the libraries loaded against the Depends"
 # Every shared object that both runs loaded belongs to a package that the
 # Depends bring in, directly or through their own Depends: a fresh machine
 # that installs the package with apt has them all.
@@ -183,13 +185,20 @@ grep -ho 'calling init: .*' "$work"/ld.* | sed 's/calling init: //' | sort -u >"
 # Qt's xcb plugin opens libXcursor (and with it libXrender) for the desktop's
 # cursor theme where it is installed, and draws its own cursors otherwise.
 optional='/libXcursor\.so\.1$|/libXrender\.so\.1$'
+# dpkg knows a file by the path it was packaged under: /lib or /usr/lib.
+declare -A owners
+variants() { printf '%s\n' "$1" "$(readlink -f "$1")" "${1#/usr}"; }
+while IFS= read -r object; do variants "$object"; done <"$work/objects" | sort -u >"$work/paths"
+while IFS= read -r line; do
+  owners[${line#*: }]=$(sed 's/:.*//; s/, .*//' <<<"$line")
+done < <(xargs dpkg-query -S <"$work/paths" 2>/dev/null || true)
 missing=()
-while read -r object; do
+while IFS= read -r object; do
   [[ "$object" =~ $optional ]] && continue
   owner=""
-  for path in "$object" "$(readlink -f "$object")" "${object#/usr}"; do
-    owner=$(dpkg-query -S "$path" 2>/dev/null | head -n 1 | sed 's/:.*//; s/, .*//') && [ -n "$owner" ] && break
-  done
+  while IFS= read -r path; do
+    owner=${owners[$path]:-} && [ -n "$owner" ] && break
+  done < <(variants "$object")
   [ -n "$owner" ] || { missing+=("$object (no package)"); continue; }
   grep -qx "$owner" <<<"$closure" || missing+=("$object ($owner)")
 done <"$work/objects"
