@@ -175,6 +175,8 @@ TPassHold::TPassHold(TSingleInstance* instance, const std::atomic<bool>* stop) :
     if (FInstance && !FInstance->LockPass(kPassWait, stop)) {
         const std::string dir = FInstance->SettingsDir();
         FInstance = nullptr;
+        // Asked to end while waiting: no box that nobody may answer.
+        if (stop && stop->load()) throw EAbort();
         throw Exception(OtherPassText(dir));
     }
 }

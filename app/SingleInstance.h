@@ -65,7 +65,8 @@ private:
 };
 
 // Holds the pass lock while it lives (nothing when `instance` is null); raises
-// when another program's pass did not end within kPassWait.
+// when another program's pass did not end within kPassWait, and aborts
+// silently (EAbort) when `stop` was raised while it waited.
 class TPassHold {
 public:
     TPassHold(TSingleInstance* instance, const std::atomic<bool>* stop);
