@@ -39,7 +39,7 @@ for case in "${cases[@]}"; do
   for entry in $prefix/share/applications/ostrakel.desktop $autostart/ostrakel.desktop; do
     out=$(desktop-file-validate "$dest$entry" 2>&1) || fail "desktop-file-validate $entry: $out"
     [ -z "$out" ] || fail "desktop-file-validate $entry: $out"
-    grep -q "^Exec=.* $prefix/bin/ostrakel --dir" "$dest$entry" || fail "$entry does not start $prefix/bin/ostrakel"
+    grep -q "^Exec=.* $prefix/bin/ostrakel \(--tray \)\?--dir" "$dest$entry" || fail "$entry does not start $prefix/bin/ostrakel"
     grep -q '^Icon=ostrakel$' "$dest$entry" || fail "$entry lacks the icon"
   done
   grep -q '^X-GNOME-Autostart-enabled=true$' "$dest$autostart/ostrakel.desktop" || fail "autostart entry"
