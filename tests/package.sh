@@ -9,13 +9,12 @@
 set -euo pipefail
 src=$(cd "$1" && pwd)
 work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+for tool in lintian:lintian dpkg-shlibdeps:dpkg-dev rsvg-convert:librsvg2-bin desktop-file-validate:desktop-file-utils \
+            systemd-analyze:systemd man:man-db isql-fb:firebird3.0-utils xvfb-run:xvfb xdotool:xdotool; do
+  command -v "${tool%%:*}" >/dev/null || fail "${tool%%:*} is missing (Debian package ${tool##*:}; scripts/deps.sh test)"
+done
 started=$SECONDS
 step() { echo "[$((SECONDS - started)) s] $*"; }
 
