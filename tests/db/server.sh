@@ -31,7 +31,8 @@
 # LABELS server, FIXTURES_REQUIRED fbserver, RESOURCE_LOCK fbserver and gets the
 # state directory as an argument (${OSTRAKEL_FB_STATE}) or finds it compiled in.
 # The server runs as user firebird: its databases lie in a directory it can write
-# (dbdir, or one made 0777), and are created through the server.
+# (dbdir, or one made 0777), and are created through the server. dbdir is shared:
+# a test uses names of its own there, or a subdirectory of its own made 0777.
 set -u
 
 CMD=${1:-}
