@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <unordered_map>
 
 namespace ostrakel::bench {
 
@@ -71,14 +72,10 @@ ISC_TIMESTAMP Now() {
     return stamp;
 }
 
-std::string File(const std::string& dir, const char* name) {
-    return (std::filesystem::path(dir) / name).string();
-}
-
 } // namespace
 
 TApiPass::TApiPass(const std::string& dir, bool addHistory)
-    : FMoulds(File(dir, kMouldsFile)), FReports(File(dir, kReportsFile)), FAddHistory(addHistory),
+    : FMoulds(DatabaseName(dir, kMouldsFile)), FReports(DatabaseName(dir, kReportsFile)), FAddHistory(addHistory),
       FWalkSql(ServerText(kWalkText)), FSumSql(ServerText(kSumText)), FUpdateSql(ServerText(kUpdateText)),
       FInsertSql(ServerText(kInsertText)) {
     ISC_STATUS_ARRAY sv;
@@ -170,6 +167,131 @@ void TApiPass::AddHistoryRow(int32_t mouldId, int32_t counter, int32_t oldCounte
     FInsertIn.SetLong(4, -1);
     FInsertIn.SetLong(5, 0);
     RunWrite(FInsertSql, FInsertIn);
+}
+
+// ---------------------------------------------------------------- TApiBulkPass
+
+namespace {
+
+const std::string kGroupedSums = "select r.toolid, sum(r.d_l) as scykli from raporth R group by r.toolid";
+
+std::string ApiBlockText(int moulds, bool history) {
+    std::string text = "EXECUTE BLOCK (";
+    for (int m = 0; m < moulds; ++m) {
+        const std::string n = std::to_string(m);
+        if (m) text += ",";
+        text += "i" + n + " INTEGER=?,c" + n + " INTEGER=?,t" + n + " TIMESTAMP=?";
+        if (history) text += ",o" + n + " INTEGER=?";
+    }
+    text += ")\r\nRETURNS (f VARCHAR(" + std::to_string(44 * moulds) + "))\r\nAS\r\nBEGIN\r\nf='';\r\n";
+    for (int m = 0; m < moulds; ++m) {
+        const std::string n = std::to_string(m);
+        const std::string handler = "WHEN ANY DO f=f||'" + n + ",";
+        text += "BEGIN UPDATE kalimbor SET counter=:c" + n + ",counttch=:t" + n + " WHERE id=:i" + n + ";" + handler +
+                "0,'||GDSCODE||','||SQLCODE||';';END\r\n";
+        if (history)
+            text += "BEGIN INSERT INTO KALIMBOR_LICZNIKI (id_f,stan,ostan,opis,id_p,lm) VALUES (:i" + n + ",:c" + n +
+                    ",:o" + n + ",'Raport Vendrel',-1,0);" + handler + "1,'||GDSCODE||','||SQLCODE||';';END\r\n";
+    }
+    text += "SUSPEND;\r\nEND";
+    return text;
+}
+
+} // namespace
+
+TApiBulkPass::TApiBulkPass(const std::string& dir, bool addHistory, int batch)
+    : FMoulds(DatabaseName(dir, kMouldsFile)), FReports(DatabaseName(dir, kReportsFile)), FAddHistory(addHistory),
+      FBatch(batch) {}
+
+TApiBulkPass::~TApiBulkPass() {
+    ISC_STATUS_ARRAY sv;
+    for (isc_stmt_handle* st : {&FFull, &FTail})
+        if (*st) isc_dsql_free_statement(sv, st, DSQL_drop);
+    if (FWriteTr) isc_rollback_transaction(sv, &FWriteTr);
+}
+
+void TApiBulkPass::Send() {
+    ISC_STATUS_ARRAY sv;
+    const int n = static_cast<int>(FPending.size());
+    if (!FWriteTr) FWriteTr = FMoulds.Start();
+    const bool full = n == FBatch;
+    isc_stmt_handle& st = full ? FFull : FTail;
+    if (!st || (!full && FTailSize != n)) {
+        if (!st) Check(isc_dsql_allocate_statement(sv, FMoulds.Handle(), &st), sv, "allocate block");
+        const std::string text = ApiBlockText(n, FAddHistory);
+        Check(isc_dsql_prepare(sv, &FWriteTr, &st, 0, text.c_str(), kDialect, nullptr), sv, "prepare block");
+        if (!full) FTailSize = n;
+    }
+    const int per = FAddHistory ? 4 : 3;
+    TSqlda in(per * n);
+    for (int m = 0; m < n; ++m) {
+        const TWrite& w = FPending[static_cast<size_t>(m)];
+        in.SetLong(per * m, w.Id);
+        in.SetLong(per * m + 1, w.Counter);
+        in.SetTimestamp(per * m + 2, w.Stamp);
+        if (FAddHistory) in.SetLong(per * m + 3, w.Old);
+    }
+    std::vector<char> result(44 * static_cast<size_t>(n) + 2);
+    short nullFlag = 0;
+    TSqlda out(1);
+    XSQLVAR& f = out.Var(0);
+    f.sqltype = SQL_VARYING | 1;
+    f.sqllen = static_cast<short>(result.size() - 2);
+    f.sqldata = result.data();
+    f.sqlind = &nullFlag;
+    Check(isc_dsql_execute2(sv, &FWriteTr, &st, kDialect, in.Get(), out.Get()), sv, "execute block");
+    uint16_t length = 0;
+    std::memcpy(&length, result.data(), 2);
+    const std::string failures(result.data() + 2, length);
+    for (char c : failures) FFailed += c == ';';
+    FPending.clear();
+}
+
+TPassCount TApiBulkPass::Run() {
+    ISC_STATUS_ARRAY sv;
+    TPassCount count;
+    FFailed = 0;
+    std::unordered_map<int32_t, int32_t> sums;
+    {
+        isc_tr_handle tr = FReports.Start();
+        isc_stmt_handle st = 0;
+        Check(isc_dsql_allocate_statement(sv, FReports.Handle(), &st), sv, "allocate sums");
+        TSqlda row(2);
+        Check(isc_dsql_prepare(sv, &tr, &st, 0, kGroupedSums.c_str(), kDialect, row.Get()), sv, "prepare sums");
+        row.AllocateAsDescribed();
+        Check(isc_dsql_execute(sv, &tr, &st, kDialect, nullptr), sv, "execute sums");
+        ISC_STATUS rc;
+        while ((rc = isc_dsql_fetch(sv, &st, kDialect, row.Get())) == 0)
+            if (!row.IsNull(0)) sums[Int32(row.Var(0))] = Int32(row.Var(1));
+        if (rc != 100) Check(rc, sv, "fetch sums");
+        isc_dsql_free_statement(sv, &st, DSQL_drop);
+        Check(isc_commit_transaction(sv, &tr), sv, "commit sums");
+    }
+    isc_tr_handle walkTr = FMoulds.Start();
+    isc_stmt_handle walk = 0;
+    Check(isc_dsql_allocate_statement(sv, FMoulds.Handle(), &walk), sv, "allocate walk");
+    TSqlda row(6);
+    const std::string walkSql = ServerText(kWalkText);
+    Check(isc_dsql_prepare(sv, &walkTr, &walk, 0, walkSql.c_str(), kDialect, row.Get()), sv, "prepare walk");
+    row.AllocateAsDescribed();
+    Check(isc_dsql_execute(sv, &walkTr, &walk, kDialect, nullptr), sv, "open walk");
+    ISC_STATUS rc;
+    while ((rc = isc_dsql_fetch(sv, &walk, kDialect, row.Get())) == 0) {
+        ++count.Walked;
+        const int32_t id = Int32(row.Var(0)), old = Int32(row.Var(3)), tool = Int32(row.Var(5));
+        const auto it = sums.find(tool);
+        const int32_t sum = it == sums.end() ? 0 : it->second;
+        if (old == sum) continue;
+        ++count.Changed;
+        FPending.push_back({id, sum, old, Now()});
+        if (static_cast<int>(FPending.size()) == FBatch) Send();
+    }
+    if (rc != 100) Check(rc, sv, "fetch walk");
+    if (!FPending.empty()) Send();
+    isc_dsql_free_statement(sv, &walk, DSQL_drop);
+    Check(isc_commit_transaction(sv, &walkTr), sv, "commit walk");
+    if (FWriteTr) Check(isc_commit_transaction(sv, &FWriteTr), sv, "commit writes");
+    return count;
 }
 
 } // namespace ostrakel::bench

@@ -6,6 +6,7 @@
 #include "bench/pass/DirectApi.h"
 
 #include <string>
+#include <vector>
 
 namespace ostrakel::bench {
 
@@ -44,6 +45,38 @@ private:
     bool FWalkOpen = false, FSumOpen = false;
     TSqlda FWalkRow{6}, FSumRow{1}, FSumIn{1}, FUpdateIn{3}, FInsertIn{6};
     const std::string FWalkSql, FSumSql, FUpdateSql, FInsertSql;
+};
+
+// The bulk pass written directly on the client API, the best plain use of it
+// found: every tool's sum in one grouped select, the walk, and the writes of
+// up to batch moulds in one EXECUTE BLOCK (each write undone alone when it
+// fails, the failures sent back in the block's one row, which isc_dsql_execute2
+// brings with the execute: one round trip a batch), all in one transaction.
+class TApiBulkPass {
+public:
+    TApiBulkPass(const std::string& dir, bool addHistory, int batch);
+    ~TApiBulkPass();
+    TApiBulkPass(const TApiBulkPass&) = delete;
+    TApiBulkPass& operator=(const TApiBulkPass&) = delete;
+
+    TPassCount Run();
+    int FailedWrites() const { return FFailed; }
+
+private:
+    struct TWrite {
+        int32_t Id, Counter, Old;
+        ISC_TIMESTAMP Stamp;
+    };
+    void Send();
+
+    TDirectAttachment FMoulds, FReports;
+    bool FAddHistory;
+    int FBatch;
+    isc_tr_handle FWriteTr = 0;
+    isc_stmt_handle FFull = 0, FTail = 0;
+    int FTailSize = 0;
+    std::vector<TWrite> FPending;
+    int FFailed = 0;
 };
 
 } // namespace ostrakel::bench

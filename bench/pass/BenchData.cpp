@@ -18,14 +18,25 @@ std::string File(const std::string& dir, const char* name) {
     return (std::filesystem::path(dir) / name).string();
 }
 
+std::string& Prefix() {
+    static std::string prefix;
+    return prefix;
+}
+
 } // namespace
+
+void SetDatabasePrefix(const std::string& prefix) { Prefix() = prefix; }
+
+const std::string& DatabasePrefix() { return Prefix(); }
+
+std::string DatabaseName(const std::string& dir, const char* name) { return Prefix() + File(dir, name); }
 
 TExpectedState BuildPristinePair(const std::string& dir, const TDataShape& shape) {
     std::filesystem::create_directories(dir);
-    const std::string reportsPath = File(dir, kReportsFile);
-    const std::string mouldsPath = File(dir, kMouldsFile);
-    std::filesystem::remove(reportsPath);
-    std::filesystem::remove(mouldsPath);
+    const std::string reportsPath = DatabaseName(dir, kReportsFile);
+    const std::string mouldsPath = DatabaseName(dir, kMouldsFile);
+    std::filesystem::remove(File(dir, kReportsFile));
+    std::filesystem::remove(File(dir, kMouldsFile));
 
     std::map<int64_t, int32_t> sums;
     {
@@ -103,23 +114,32 @@ TExpectedState BuildPristinePair(const std::string& dir, const TDataShape& shape
 
 void SetForcedWrites(const std::string& dir, bool on) {
     for (const char* name : {kMouldsFile, kReportsFile})
-        TDirectAttachment attachment(File(dir, name), on);
+        TDirectAttachment attachment(DatabaseName(dir, name), on);
 }
 
 void CopyPair(const std::string& from, const std::string& to) {
     std::filesystem::create_directories(to);
-    for (const char* name : {kMouldsFile, kReportsFile})
+    for (const char* name : {kMouldsFile, kReportsFile}) {
         std::filesystem::copy_file(File(from, name), File(to, name),
                                    std::filesystem::copy_options::overwrite_existing);
+        // A server runs as a user of its own, which must write the copies.
+        if (!DatabasePrefix().empty())
+            std::filesystem::permissions(File(to, name), std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::owner_write |
+                                                             std::filesystem::perms::group_read |
+                                                             std::filesystem::perms::group_write |
+                                                             std::filesystem::perms::others_read |
+                                                             std::filesystem::perms::others_write);
+    }
 }
 
 std::vector<std::vector<int64_t>> DumpMoulds(const std::string& dir) {
-    TDirectAttachment db(File(dir, kMouldsFile));
+    TDirectAttachment db(DatabaseName(dir, kMouldsFile));
     return db.QueryInts("select id, counter, iif(counttch is null, 0, 1) from kalimbor order by id");
 }
 
 std::vector<std::vector<int64_t>> DumpHistory(const std::string& dir) {
-    TDirectAttachment db(File(dir, kMouldsFile));
+    TDirectAttachment db(DatabaseName(dir, kMouldsFile));
     return db.QueryInts("select id_f, stan, ostan, id_p, lm, iif(opis = 'Raport Vendrel', 1, 0) "
                         "from KALIMBOR_LICZNIKI order by id_f, id");
 }

@@ -11,6 +11,13 @@ namespace ostrakel::bench {
 inline constexpr const char* kMouldsFile = "kalimbor_db.fdb";
 inline constexpr const char* kReportsFile = "vendrel_data.fdb";
 
+// What goes before a database file's path to attach it: empty (embedded) or a
+// server's "host/port:" prefix.
+void SetDatabasePrefix(const std::string& prefix);
+const std::string& DatabasePrefix();
+// The name to attach dir/name by.
+std::string DatabaseName(const std::string& dir, const char* name);
+
 struct TDataShape {
     int Moulds = 10000;
     int Reports = 1000000;

@@ -2,9 +2,11 @@
 // same statements written directly on the client API, over fresh copies of
 // the same two embedded databases, with forced writes off and on; the pass's
 // memory over five passes in one process; the start-up time to the window.
+#include "app/BatchWriter.h"
 #include "app/Unit1.h"
 #include "bench/pass/ApiPass.h"
 #include "bench/pass/BenchData.h"
+#include "bench/pass/DelayProxy.h"
 #include "bench/pass/ProcessMemory.h"
 #include "bench/pass/Startup.h"
 #include "db/FIBDataSet.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 
 #include <malloc.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 
@@ -45,7 +48,17 @@ struct TOptions {
     bool Bulk = true;     // the bulk pass (zbiorczo=1) measured beside the others
     bool OnlyBulk = false; // only the bulk pass: the pass one by one would take too long
     std::string Dir; // empty: a temporary directory, removed at the end
+    int Batch = 0;   // moulds per block of the bulk passes; 0: the window's default
+    // Both databases on a Firebird server of the benchmark's own, reached
+    // through a proxy that delays every chunk by LatencyUs in each direction.
+    bool Server = false;
+    int LatencyUs = 0;
+    int ServerPort = 3061;
+    std::string ServerState = "/tmp/ostrakel-bench-fbserver";
 };
+
+// The proxy of a server run; null for embedded databases.
+TDelayProxy* gProxy = nullptr;
 
 void Usage() {
     std::printf(
@@ -60,7 +73,13 @@ void Usage() {
         "  --no-bulk         without the bulk pass (zbiorczo=1 in setup.ini)\n"
         "  --only-bulk       only the bulk pass (for sizes where the others take too long)\n"
         "  --startup-runs S  processes timed to the shown window (5); 0 skips\n"
-        "  --dir DIR         where the databases go (a temporary directory)\n");
+        "  --dir DIR         where the databases go (a temporary directory)\n"
+        "  --batch K         moulds per block of the bulk passes (the window's default)\n"
+        "  --server          both databases on a Firebird server of the benchmark's own (tests/db/server.sh),\n"
+        "                    reached through a proxy that delays every chunk; round trips are counted\n"
+        "  --latency-us N    the proxy's delay in each direction, microseconds (0)\n"
+        "  --server-port P   the server's port (3061)\n"
+        "  --server-state D  the server's state directory (/tmp/ostrakel-bench-fbserver)\n");
 }
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
@@ -83,6 +102,16 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
             ok = number(o.Rounds);
         else if (a == "--startup-runs")
             ok = number(o.StartupRuns);
+        else if (a == "--batch")
+            ok = number(o.Batch) && o.Batch >= 1 && o.Batch <= kMaxBatchSize;
+        else if (a == "--server")
+            o.Server = true;
+        else if (a == "--latency-us")
+            ok = number(o.LatencyUs);
+        else if (a == "--server-port")
+            ok = number(o.ServerPort) && o.ServerPort > 0 && o.ServerPort < 65536;
+        else if (a == "--server-state" && i + 1 < argc)
+            o.ServerState = argv[++i];
         else if (a == "--no-index")
             o.Shape.Index = false;
         else if (a == "--no-log")
@@ -127,9 +156,9 @@ public:
 // setup.ini beside it, history and log on, both databases connected.
 class TLayerProgram {
 public:
-    TLayerProgram(const std::string& dir, bool log, bool bulk = false) {
+    TLayerProgram(const std::string& dir, bool log, bool bulk = false, int batch = 0) {
         std::ofstream(dir + "/setup.ini", std::ios::binary)
-            << "[sql]\nkalimbor=" << dir << "/\nvendrel=" << dir
+            << "[sql]\nkalimbor=" << DatabasePrefix() << dir << "/\nvendrel=" << DatabasePrefix() << dir
             << "/\n[set]\ngodzina=3\nhistoria=1\nlog=" << (log ? 1 : 0) << "\nzbiorczo=" << (bulk ? 1 : 0) << "\n";
         TFormEnvironment env;
         env.ProgramDir = dir + "/";
@@ -141,6 +170,7 @@ public:
             !Form->pFIBDatabaseReports->Connected())
             throw std::runtime_error("start-up failed: " +
                                      (FDialogs.Shown.empty() ? "" : FDialogs.Shown.front()));
+        if (batch) Form->BatchWriter().SetBatchSize(batch);
     }
     // One pass as the manual start runs it; an error box ends the benchmark.
     void Pass() {
@@ -159,6 +189,7 @@ struct TPassFigures {
     int64_t PeakAboveIdleKiB = 0;
     int64_t Writes = 0; // write calls during the pass: database pages, the log file, event-loop wake-ups
     int64_t MinorFaults = 0; // pages the pass's thread touched for the first time
+    uint64_t RoundTrips = 0; // through the proxy (server runs only)
 };
 
 int64_t ThreadMinorFaults() {
@@ -181,11 +212,12 @@ template <class F> TPassFigures Measure(F&& pass) {
     ResetPeak();
     const int64_t faults = ThreadMinorFaults();
     const double cpu = ThreadCpuSeconds();
+    if (gProxy) gProxy->ResetCounts();
     const auto t0 = std::chrono::steady_clock::now();
     pass();
     const auto t1 = std::chrono::steady_clock::now();
     return {Seconds(t1 - t0), ThreadCpuSeconds() - cpu, StatusKiB("VmHWM") - idle, IoCount("syscw") - writes,
-            ThreadMinorFaults() - faults};
+            ThreadMinorFaults() - faults, gProxy ? gProxy->RoundTrips() : 0};
 }
 
 // Compares one dump with another; prints the first difference.
@@ -228,7 +260,9 @@ bool SameTexts(TForm1& form) {
 // Alternates the two passes over fresh copies; false when they disagree.
 bool RunConfiguration(const TOptions& o, const std::string& pristine, const std::string& work, bool forced,
                       const TExpectedState& expected) {
-    std::vector<double> layerTimes, apiTimes, layerCpu, apiCpu, bulkTimes;
+    std::vector<double> layerTimes, apiTimes, layerCpu, apiCpu, bulkTimes, apiBulkTimes;
+    std::vector<double> layerTrips, apiTrips, bulkTrips, apiBulkTrips;
+    const int batch = o.Batch ? o.Batch : kDefaultBatchSize;
     int64_t layerWrites = 0, apiWrites = 0, layerFaults = 0, apiFaults = 0;
     int64_t layerPeak = 0, apiPeak = 0;
     size_t cacheBlocks = 0;
@@ -243,6 +277,7 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
             TLayerProgram program(layerDir, o.Log);
             const TPassFigures f = Measure([&] { program.Pass(); });
             layerTimes.push_back(f.Seconds);
+            layerTrips.push_back(static_cast<double>(f.RoundTrips));
             layerCpu.push_back(f.CpuSeconds);
             layerWrites = f.Writes;
             layerFaults = f.MinorFaults;
@@ -255,6 +290,7 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
             TPassCount count;
             const TPassFigures f = Measure([&] { count = pass.Run(); });
             apiTimes.push_back(f.Seconds);
+            apiTrips.push_back(static_cast<double>(f.RoundTrips));
             apiCpu.push_back(f.CpuSeconds);
             apiWrites = f.Writes;
             apiFaults = f.MinorFaults;
@@ -266,13 +302,31 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
         if (o.Bulk || o.OnlyBulk) {
             std::filesystem::remove_all(bulkDir);
             CopyPair(pristine, bulkDir);
-            TLayerProgram program(bulkDir, o.Log, true);
-            bulkTimes.push_back(Measure([&] { program.Pass(); }).Seconds);
+            TLayerProgram program(bulkDir, o.Log, true, batch);
+            const TPassFigures f = Measure([&] { program.Pass(); });
+            bulkTimes.push_back(f.Seconds);
+            bulkTrips.push_back(static_cast<double>(f.RoundTrips));
             program.Form.reset();
             ok = Same(DumpMoulds(bulkDir), expected.Moulds, "counters", "bulk", "expected") &&
                  Same(DumpHistory(bulkDir), expected.History, "history rows", "bulk", "expected");
             if (!ok) return false;
-            std::printf("round forced_writes=%s n=%d bulk_s=%.3f\n", fw, round + 1, bulkTimes.back());
+            // The bare API's bulk pass over a fresh copy of its own.
+            std::filesystem::remove_all(bulkDir);
+            CopyPair(pristine, bulkDir);
+            {
+                TApiBulkPass api(bulkDir, true, batch);
+                TPassCount count;
+                const TPassFigures g = Measure([&] { count = api.Run(); });
+                apiBulkTimes.push_back(g.Seconds);
+                apiBulkTrips.push_back(static_cast<double>(g.RoundTrips));
+                ok = count.Walked == expected.Walked && count.Changed == expected.Changed && api.FailedWrites() == 0;
+            }
+            ok = ok && Same(DumpMoulds(bulkDir), expected.Moulds, "counters", "api bulk", "expected") &&
+                 Same(DumpHistory(bulkDir), expected.History, "history rows", "api bulk", "expected");
+            if (!ok) return false;
+            std::printf("round forced_writes=%s n=%d bulk_s=%.3f api_bulk_s=%.3f bulk_round_trips=%.0f "
+                        "api_bulk_round_trips=%.0f\n",
+                        fw, round + 1, bulkTimes.back(), apiBulkTimes.back(), bulkTrips.back(), apiBulkTrips.back());
             std::fflush(stdout);
             if (o.OnlyBulk) continue;
         }
@@ -297,10 +351,20 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
                     static_cast<long long>(layerFaults), static_cast<long long>(apiFaults));
         std::fflush(stdout);
     }
-    if (!bulkTimes.empty())
-        std::printf("bulk forced_writes=%s index=%s%s bulk_moulds_per_s=%.1f walked=%d changed=%d rounds=%d\n", fw,
-                    o.Shape.Index ? "yes" : "no", o.Log ? "" : " log=off", expected.Walked / Median(bulkTimes),
-                    expected.Walked, expected.Changed, o.Rounds);
+    if (!bulkTimes.empty()) {
+        const double layerRate = expected.Walked / Median(bulkTimes), apiRate = expected.Walked / Median(apiBulkTimes);
+        std::printf("bulk forced_writes=%s index=%s%s batch=%d bulk_moulds_per_s=%.1f api_bulk_moulds_per_s=%.1f "
+                    "ratio=%.3f walked=%d changed=%d rounds=%d\n",
+                    fw, o.Shape.Index ? "yes" : "no", o.Log ? "" : " log=off", batch, layerRate, apiRate,
+                    apiRate / layerRate, expected.Walked, expected.Changed, o.Rounds);
+        if (gProxy)
+            std::printf("network kind=bulk latency_us=%d batch=%d layer_moulds_per_s=%.1f api_moulds_per_s=%.1f "
+                        "ratio=%.3f layer_round_trips_per_mould=%.4f api_round_trips_per_mould=%.4f "
+                        "layer_round_trips=%.0f api_round_trips=%.0f walked=%d\n",
+                        o.LatencyUs, batch, layerRate, apiRate, apiRate / layerRate,
+                        Median(bulkTrips) / expected.Walked, Median(apiBulkTrips) / expected.Walked,
+                        Median(bulkTrips), Median(apiBulkTrips), expected.Walked);
+    }
     if (o.OnlyBulk) return true;
     const double layerS = Median(layerTimes), apiS = Median(apiTimes);
     const double layerRate = expected.Walked / layerS, apiRate = expected.Walked / apiS;
@@ -310,6 +374,14 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
                 fw, o.Shape.Index ? "yes" : "no", o.Log ? "" : " log=off", layerRate, apiRate,
                 apiRate / layerRate, Median(layerCpu) / Median(apiCpu), MiB(layerPeak), MiB(apiPeak),
                 cacheBlocks, expected.Walked, expected.Changed, o.Rounds);
+    if (gProxy)
+        std::printf("network kind=one_by_one latency_us=%d layer_moulds_per_s=%.1f api_moulds_per_s=%.1f ratio=%.3f "
+                    "layer_round_trips_per_mould=%.3f api_round_trips_per_mould=%.3f "
+                    "layer_round_trips_per_changed_mould=%.3f api_round_trips_per_changed_mould=%.3f walked=%d "
+                    "changed=%d\n",
+                    o.LatencyUs, layerRate, apiRate, apiRate / layerRate, Median(layerTrips) / expected.Walked,
+                    Median(apiTrips) / expected.Walked, Median(layerTrips) / expected.Changed,
+                    Median(apiTrips) / expected.Changed, expected.Walked, expected.Changed);
     std::fflush(stdout);
     return true;
 }
@@ -368,36 +440,108 @@ std::string TemporaryDirectory() {
     return pattern;
 }
 
+// The proxy's round-trip time as a client sees it: a database information
+// call answered by the server, the median of many.
+double MeasureRttMs(const std::string& database) {
+    TDirectAttachment db(database);
+    std::vector<double> times;
+    const char item = isc_info_ods_version;
+    char answer[32];
+    for (int i = 0; i < 101; ++i) {
+        ISC_STATUS_ARRAY sv;
+        const auto t0 = std::chrono::steady_clock::now();
+        Check(isc_database_info(sv, db.Handle(), 1, &item, sizeof answer, answer), sv, "database info");
+        times.push_back(Seconds(std::chrono::steady_clock::now() - t0) * 1000);
+    }
+    return Median(times);
+}
+
+// The benchmark's own Firebird server, started and stopped as the test suite
+// starts its own (tests/db/server.sh), on a port and state directory of its own.
+class TServerRun {
+public:
+    TServerRun(std::string state, int port) : FState(std::move(state)), FPort(port) {
+        const std::string command =
+            std::string("bash '") + OSTRAKEL_SERVER_SCRIPT + "' start '" + FState + "' " + std::to_string(FPort);
+        if (std::system(command.c_str()) != 0) throw std::runtime_error("the server did not start: " + command);
+        std::ifstream in(FState + "/dbdir");
+        std::getline(in, FDatabaseDir);
+        if (FDatabaseDir.empty()) throw std::runtime_error("the server's state has no database directory");
+    }
+    ~TServerRun() {
+        const std::string command = std::string("bash '") + OSTRAKEL_SERVER_SCRIPT + "' stop '" + FState + "'";
+        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "the server did not stop: %s\n", command.c_str());
+    }
+    // A directory the server's user may write, with a trailing "/".
+    const std::string& DatabaseDir() const { return FDatabaseDir; }
+    std::string Prefix() const { return "localhost/" + std::to_string(FPort) + ":"; }
+
+private:
+    std::string FState;
+    int FPort;
+    std::string FDatabaseDir;
+};
+
 int RunBenchmark(int argc, char** argv, const TOptions& o) {
     QApplication app(argc, argv);
     std::setlocale(LC_TIME, "");
     TQtTimerService timers;
     SetDefaultTimerService(&timers);
-    const bool ownDir = o.Dir.empty();
-    const std::string work = ownDir ? TemporaryDirectory() : std::filesystem::absolute(o.Dir).string();
+    std::unique_ptr<TServerRun> server;
+    std::unique_ptr<TDelayProxy> proxy;
+    std::string work;
+    bool ownDir = o.Dir.empty();
     bool ok = true;
     try {
+        if (o.Server) {
+            server = std::make_unique<TServerRun>(o.ServerState, o.ServerPort);
+            // The databases go where the server's user may write them.
+            std::string pattern = server->DatabaseDir() + "bench-XXXXXX";
+            if (!mkdtemp(pattern.data())) throw std::runtime_error("no directory in " + server->DatabaseDir());
+            work = pattern;
+            ownDir = true;
+            SetDatabasePrefix(server->Prefix());
+        } else {
+            work = ownDir ? TemporaryDirectory() : std::filesystem::absolute(o.Dir).string();
+        }
         if (o.Rounds > 0) {
             const auto t0 = std::chrono::steady_clock::now();
             const std::string pristine = work + "/pristine";
+            if (server) {
+                std::filesystem::create_directories(pristine);
+                chmod(work.c_str(), 0777);
+                chmod(pristine.c_str(), 0777);
+            }
             const TExpectedState expected = BuildPristinePair(pristine, o.Shape);
             std::printf("data moulds=%d reports=%d index=%s walked=%d changed=%d build_s=%.1f dir=%s\n",
                         o.Shape.Moulds, o.Shape.Reports, o.Shape.Index ? "yes" : "no", expected.Walked,
                         expected.Changed, Seconds(std::chrono::steady_clock::now() - t0), work.c_str());
+            if (server) {
+                // From here on every attachment goes through the delaying proxy.
+                proxy = std::make_unique<TDelayProxy>(static_cast<uint16_t>(o.ServerPort),
+                                                      std::chrono::microseconds(o.LatencyUs));
+                SetDatabasePrefix("localhost/" + std::to_string(proxy->Port()) + ":");
+                gProxy = proxy.get();
+                std::printf("server port=%d proxy_port=%d latency_us=%d proxy_rtt_ms=%.3f\n", o.ServerPort,
+                            proxy->Port(), o.LatencyUs, MeasureRttMs(DatabaseName(pristine, kMouldsFile)));
+            }
             std::fflush(stdout);
             for (bool forced : o.ForcedWrites) {
                 SetForcedWrites(pristine, forced);
                 ok = ok && RunConfiguration(o, pristine, work, forced, expected);
-                if (ok && !forced && !o.OnlyBulk) MemoryRuns(o, pristine, work);
+                if (ok && !forced && !o.OnlyBulk && !server) MemoryRuns(o, pristine, work);
             }
         }
-        if (ok && o.StartupRuns > 0) ok = RunStartup("/proc/self/exe", work + "/startup", o.StartupRuns);
+        if (ok && o.StartupRuns > 0 && !server) ok = RunStartup("/proc/self/exe", work + "/startup", o.StartupRuns);
     } catch (const std::exception& e) {
         std::printf("FAILED: %s\n", e.what());
         ok = false;
     }
+    gProxy = nullptr;
+    proxy.reset();
     SetDefaultTimerService(nullptr);
-    if (ownDir) std::filesystem::remove_all(work);
+    if (ownDir && !work.empty()) std::filesystem::remove_all(work);
+    server.reset();
     return ok ? 0 : 1;
 }
 
