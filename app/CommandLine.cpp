@@ -67,11 +67,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (parser.isSet(dir)) {
         const QString value = parser.value(dir);
         const QFileInfo info(value);
-        QString path = QDir::cleanPath(info.absoluteFilePath());
+        QString path = info.absoluteFilePath();
         if (!path.endsWith('/')) path += '/';
         // The window makes the user's own settings directory on its first start.
         const bool firstStart = result.Action == TCommandLine::Window && !info.exists() &&
-                                path.toStdString() == UserSettingsDir();
+                                (QDir::cleanPath(path) + "/").toStdString() == UserSettingsDir();
         if (value.isEmpty() || (!info.isDir() && !firstStart))
             return fail("--dir: '" + value + "' is not a directory");
         result.Dir = path.toStdString();
