@@ -41,10 +41,20 @@ QString DefaultRuntimeDirectory() {
     const QString dir = cache + "/ostrakel";
     QDir().mkpath(dir);
     chmod(QFile::encodeName(dir), 0700);
-    return UsableDirectory(dir) ? dir : QDir::tempPath();
+    if (UsableDirectory(dir)) return dir;
+    // Last, a folder of the user's own in the shared temporary directory,
+    // used only when it is the user's alone: another user could hold the locks.
+    const QString tmp = QDir::tempPath() + "/ostrakel-" + QString::number(getuid());
+    ::mkdir(QFile::encodeName(tmp), 0700);
+    struct stat st {};
+    if (lstat(QFile::encodeName(tmp), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+        (st.st_mode & 0077) == 0)
+        return tmp;
+    return {};
 }
 
 int OpenLockFile(const std::string& name) {
+    if (name.starts_with('.')) return -1; // no directory for the locks (told once)
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         std::fprintf(stderr, "ostrakel: cannot open the lock file %s: %s\n", name.c_str(), std::strerror(errno));
@@ -61,7 +71,11 @@ TSingleInstance::TSingleInstance(const std::string& settingsDir, const std::stri
     FSettingsDir = canonical.toStdString();
     const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
     const QString dir = runtimeDir.empty() ? DefaultRuntimeDirectory() : QString::fromStdString(runtimeDir);
-    FBase = (dir + "/ostrakel-" + QString::fromLatin1(hash)).toStdString();
+    if (dir.isEmpty())
+        std::fprintf(stderr, "ostrakel: no directory of this user's own for the locks of %s; more than one "
+                     "program may run with these settings\n", FSettingsDir.c_str());
+    else
+        FBase = (dir + "/ostrakel-" + QString::fromLatin1(hash)).toStdString();
 }
 
 TSingleInstance::~TSingleInstance() {
@@ -122,6 +136,7 @@ void TSingleInstance::SetShowHandler(std::function<void()> handler) {
 }
 
 bool TSingleInstance::AskToShow(std::chrono::milliseconds wait) {
+    if (FBase.empty()) return false;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     const QString socket = QString::fromStdString(FBase + ".socket");
     do {

@@ -26,7 +26,9 @@ inline constexpr std::chrono::seconds kPassWait{30};
 class TSingleInstance : public QObject {
 public:
     // settingsDir: where setup.ini is read; files go in `runtimeDir`, by
-    // default $XDG_RUNTIME_DIR, else ostrakel/ in the user's cache directory.
+    // default $XDG_RUNTIME_DIR, else ostrakel/ in the user's cache directory,
+    // else /tmp/ostrakel-<uid> when it is the user's alone; without any of
+    // them there are no locks (said on standard error).
     explicit TSingleInstance(const std::string& settingsDir, const std::string& runtimeDir = {});
     ~TSingleInstance() override;
     TSingleInstance(const TSingleInstance&) = delete;
