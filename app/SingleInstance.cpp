@@ -148,7 +148,7 @@ bool TSingleInstance::AskToShow(std::chrono::milliseconds wait) {
             // A window busy with a pass takes the request when the pass ends;
             // delivered is enough, an answer is waited for only a moment.
             if (client.waitForReadyRead(2000) && client.readLine().trimmed() == "ok") return true;
-            return client.state() == QLocalSocket::ConnectedState || client.bytesToWrite() == 0;
+            return client.bytesToWrite() == 0;
         }
         // The window holding the lock may not listen yet: it has just started.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
