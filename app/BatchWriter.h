@@ -23,9 +23,11 @@ class TpFIBTransaction;
 // walked and 8,800 changed, history on): see kBatchSizeFigures in
 // BatchWriter.cpp and bench/README.md.
 inline constexpr int kDefaultBatchSize = 64;
-// The most a block can carry: the server takes a statement text of at most
-// 64 KiB, and one mould's writes take about 350 characters of it.
-inline constexpr int kMaxBatchSize = 160;
+// The most a block can carry: a statement may name tables at most 255 times
+// (Firebird's contexts), and one mould's update takes two and its history
+// insert one. The text (about 350 characters a mould) stays far below the
+// server's 64 KiB.
+inline constexpr int kMaxBatchSize = 85;
 
 // One mould's writes: its new counter with the update time, and the history
 // row (new and old counter) when history is on.

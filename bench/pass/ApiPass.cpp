@@ -244,6 +244,7 @@ void TApiBulkPass::Send() {
     std::memcpy(&length, result.data(), 2);
     const std::string failures(result.data() + 2, length);
     for (char c : failures) FFailed += c == ';';
+    if (FFirstFailure.empty() && !failures.empty()) FFirstFailure = failures.substr(0, failures.find(';'));
     FPending.clear();
 }
 
@@ -251,6 +252,7 @@ TPassCount TApiBulkPass::Run() {
     ISC_STATUS_ARRAY sv;
     TPassCount count;
     FFailed = 0;
+    FFirstFailure.clear();
     std::unordered_map<int32_t, int32_t> sums;
     {
         isc_tr_handle tr = FReports.Start();

@@ -61,6 +61,8 @@ public:
 
     TPassCount Run();
     int FailedWrites() const { return FFailed; }
+    // The first failure a block sent back: "n,w,gdscode,sqlcode".
+    const std::string& FirstFailure() const { return FFirstFailure; }
 
 private:
     struct TWrite {
@@ -77,6 +79,7 @@ private:
     int FTailSize = 0;
     std::vector<TWrite> FPending;
     int FFailed = 0;
+    std::string FFirstFailure;
 };
 
 } // namespace ostrakel::bench

@@ -320,6 +320,9 @@ bool RunConfiguration(const TOptions& o, const std::string& pristine, const std:
                 apiBulkTimes.push_back(g.Seconds);
                 apiBulkTrips.push_back(static_cast<double>(g.RoundTrips));
                 ok = count.Walked == expected.Walked && count.Changed == expected.Changed && api.FailedWrites() == 0;
+                if (!ok)
+                    std::printf("MISMATCH api bulk: walked %d changed %d failed writes %d (%s)\n", count.Walked,
+                                count.Changed, api.FailedWrites(), api.FirstFailure().c_str());
             }
             ok = ok && Same(DumpMoulds(bulkDir), expected.Moulds, "counters", "api bulk", "expected") &&
                  Same(DumpHistory(bulkDir), expected.History, "history rows", "api bulk", "expected");
@@ -535,6 +538,7 @@ int RunBenchmark(int argc, char** argv, const TOptions& o) {
         if (ok && o.StartupRuns > 0 && !server) ok = RunStartup("/proc/self/exe", work + "/startup", o.StartupRuns);
     } catch (const std::exception& e) {
         std::printf("FAILED: %s\n", e.what());
+        std::fflush(stdout);
         ok = false;
     }
     gProxy = nullptr;

@@ -291,6 +291,7 @@ TEST_F(UpdatePassTest, TheLargestBatchIsTakenByTheServer) {
     EXPECT_EQ(HistoryRows("stan = 7 and ostan = id_f and opis = 'Raport Vendrel'"), n - 1) << "mould 7 held its sum";
     EXPECT_EQ(form->PassCounts().Written, n - 1);
     EXPECT_EQ(form->PassCounts().FailedWrites, 0);
+    EXPECT_EQ(form->BatchWriter().RefusedBatches(), 0) << "each batch went whole, none write by write";
 }
 
 TEST_F(UpdatePassTest, TransactionsAfterAPassAreAsTheWalkLeavesThem) {
