@@ -23,8 +23,7 @@ namespace {
 class ConnectAtStartUpTest : public ::testing::Test {
 protected:
     void WriteIni(const std::string& kalimbor, const std::string& vendrel) {
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << kalimbor << "\nvendrel=" << vendrel << "\n[set]\nlog=1\n";
+        WriteSetupIni(dir.Path(), kalimbor, vendrel);
     }
 
     TForm1& Start() {

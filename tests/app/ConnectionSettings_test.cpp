@@ -30,21 +30,14 @@ const std::string kBind = "set_bind=int128 to legacy;decfloat to legacy;time zon
 class ConnectionSettingsTest : public ::testing::Test {
 protected:
     ConnectionSettingsTest() {
+        dbs.Create("kalimbor_db.fdb", 3,
+                   MouldTables({"insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"}));
         dbs.Create(
-            "kalimbor_db.fdb", 3,
-            {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-             "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-             "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-             "id_p integer, lm integer)",
-             "insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"});
-        dbs.Create("vendrel_data.fdb", 3,
-                   {"create table raporth (toolid integer, d_l numeric(15,2))",
-                    "insert into raporth values (10, 6.5)", "insert into raporth values (10, 2)"});
+            "vendrel_data.fdb", 3,
+            ReportTables({"insert into raporth values (10, 6.5)", "insert into raporth values (10, 2)"}));
     }
     void WriteSetup(const std::string& more) {
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n"
-            << more << "[set]\nhistoria=1\nlog=1\n";
+        WriteSetupIni(dir.Path(), dbs.Path(), dbs.Path(), more, "historia=1\nlog=1\n");
     }
     int64_t Counter() {
         return TRawAttachment(dbs.ConnectString("kalimbor_db.fdb"))

@@ -5,9 +5,9 @@
 // setup.ini never appears in what the program prints or logs.
 #include "platform/Files.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"
 
-#include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
@@ -27,11 +27,6 @@ using namespace ostrakel::test;
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-};
-
 const std::string kLockNote = "embedded databases keep their locks in ";
 
 // The program started with exactly the given environment (as a login gives
@@ -42,22 +37,7 @@ TRun RunProgram(const std::vector<std::string>& prefix, const std::vector<std::s
     env.insert("PATH", "/usr/bin:/bin");
     for (const auto& [name, value] : vars)
         env.insert(QString::fromStdString(name), QString::fromStdString(value));
-    QStringList list;
-    for (const std::string& a : prefix)
-        list << QString::fromStdString(a);
-    list << OSTRAKEL_EXE;
-    for (const std::string& a : args)
-        list << QString::fromStdString(a);
-    QProcess p;
-    p.setProcessEnvironment(env);
-    const QString program = list.takeFirst();
-    p.start(program, list);
-    EXPECT_TRUE(p.waitForFinished(120000)) << "the program did not end";
-    TRun run;
-    run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.Out = p.readAllStandardOutput().toStdString();
-    run.Err = p.readAllStandardError().toStdString();
-    return run;
+    return TProgram{OSTRAKEL_EXE, env, prefix}.Run(args);
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -71,23 +51,13 @@ size_t Count(const std::string& text, const std::string& part) {
 class DesktopUserTest : public ::testing::Test {
 protected:
     DesktopUserTest() {
-        dbs.Create(
-            "kalimbor_db.fdb", 3,
-            {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-             "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-             "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-             "id_p integer, lm integer)",
-             "insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"});
-        dbs.Create("vendrel_data.fdb", 3,
-                   {"create table raporth (toolid integer, d_l numeric(15,2))",
-                    "insert into raporth values (10, 9)"});
+        dbs.Create("kalimbor_db.fdb", 3,
+                   MouldTables({"insert into kalimbor values (1, 'M1', 'K-1', 5, 1, 10, null)"}));
+        dbs.Create("vendrel_data.fdb", 3, ReportTables({"insert into raporth values (10, 9)"}));
         WriteSetup("");
     }
     void WriteSetup(const std::string& more, const std::string& set = "log=1\n") {
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n"
-            << more << "[set]\n"
-            << set;
+        WriteSetupIni(dir.Path(), dbs.Path(), dbs.Path(), more, set);
     }
     int64_t Counter() {
         return TRawAttachment(dbs.ConnectString("kalimbor_db.fdb"))

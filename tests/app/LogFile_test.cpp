@@ -28,8 +28,7 @@ protected:
     void SetUp() override {
         dbs.Create("vendrel_data.fdb");
         dbs.Create("kalimbor_db.fdb");
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n[set]\nlog=1\n";
+        WriteSetupIni(dir.Path(), dbs.Path(), dbs.Path());
     }
 
     TForm1& Start() {

@@ -17,7 +17,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -73,10 +72,8 @@ protected:
         if (created) mouldsDb->Execute("drop user " + user + " using plugin Srp");
     }
     void WriteSetup(const std::string& login) {
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << server->ConnectString("") << "\nvendrel=" << server->ConnectString("")
-            << "\n"
-            << login << "[set]\nhistoria=1\nlog=1\n";
+        WriteSetupIni(dir.Path(), server->ConnectString(""), server->ConnectString(""), login,
+                      "historia=1\nlog=1\n");
         chmod(dir.File("setup.ini").c_str(), 0600);
     }
     void StartForm() {

@@ -10,18 +10,16 @@
 #include "tests/support/Fakes.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/FormEnvironment.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"
 
 #include <QCoreApplication>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,49 +34,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-    std::chrono::steady_clock::time_point Ended;
-};
-
 // The program with its own runtime directory (where the locks are) and, for
 // the window, the off-screen platform.
 std::unique_ptr<QProcess> Start(const std::vector<std::string>& args, const std::string& runtime,
                                 const std::string& config = {}) {
-    auto p = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) env.remove(name);
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
-    if (!config.empty()) env.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
-    p->setProcessEnvironment(env);
-    QStringList list;
-    for (const std::string& a : args) list << QString::fromStdString(a);
-    p->start(OSTRAKEL_EXE, list);
-    EXPECT_TRUE(p->waitForStarted()) << "the program did not start";
-    return p;
-}
-
-// Waits for the end while this process's own event loop runs (it may be the
-// window that the program asks to come to the front).
-TRun Finished(QProcess& p, std::chrono::milliseconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (p.state() != QProcess::NotRunning && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents();
-        p.waitForFinished(20);
-    }
-    TRun run;
-    run.Ended = std::chrono::steady_clock::now();
-    EXPECT_EQ(p.state(), QProcess::NotRunning) << "the program did not end";
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished();
-    }
-    run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.Out = p.readAllStandardOutput().toStdString();
-    run.Err = p.readAllStandardError().toStdString();
-    return run;
+    TProgram program{OSTRAKEL_EXE, EnvironmentWithoutDisplay()};
+    program.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.Environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+    if (!config.empty()) program.Environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
+    return program.Start(args);
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -88,15 +52,9 @@ protected:
     // Settings over two small embedded databases: one mould whose counter changes.
     void WriteWorkingSetup(const std::string& settingsDir) {
         dbs.Create("kalimbor_db.fdb", 3,
-                   {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-                    "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-                    "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-                    "id_p integer, lm integer)",
-                    "insert into kalimbor values (1, 'Forma', 'K-1', 5, 1, 10, null)"});
-        dbs.Create("vendrel_data.fdb", 3,
-                   {"create table raporth (toolid integer, d_l numeric(15,2))", "insert into raporth values (10, 6)"});
-        std::ofstream(settingsDir + "setup.ini")
-            << "[sql]\nkalimbor=" << dbs.Path() << "\nvendrel=" << dbs.Path() << "\n[set]\nlog=1\n";
+                   MouldTables({"insert into kalimbor values (1, 'Forma', 'K-1', 5, 1, 10, null)"}));
+        dbs.Create("vendrel_data.fdb", 3, ReportTables({"insert into raporth values (10, 6)"}));
+        WriteSetupIni(settingsDir, dbs.Path(), dbs.Path());
     }
 
     TTempDir runtime; // the locks and the window's socket
@@ -147,7 +105,7 @@ TEST_F(SingleInstanceTest, ASecondWindowBringsTheRunningOneToTheFrontAndEnds) {
     auto p = Start({"--dir", other.Path()}, runtime.Path());
     EXPECT_FALSE(p->waitForFinished(3000)) << p->readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
-    const TRun run = Finished(*p);
+    const TRun run = Finished(*p, 60s);
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_TRUE(Contains(run.Err, "the log has no file")) << run.Err;
 }
@@ -263,11 +221,11 @@ TEST_F(SingleInstanceTest, AFirstStartWritesTheExampleSettingsAndSaysWhere) {
     EXPECT_TRUE(FileExists(user2 + "/setup.ini"));
     EXPECT_FALSE(p->waitForFinished(1000)) << "the box waits for the user";
     ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
-    const TRun run = Finished(*p);
+    const TRun run = Finished(*p, 60s);
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_TRUE(Contains(run.Err, user2 + "/setup.ini")) << run.Err;
     // --once with the same missing directory is refused as before.
     TTempDir config3;
     auto once = Start({"--once", "--dir", config3.Path() + "ostrakel"}, runtime.Path(), config3.Path());
-    EXPECT_EQ(Finished(*once).Status, 2);
+    EXPECT_EQ(Finished(*once, 60s).Status, 2);
 }

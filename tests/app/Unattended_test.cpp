@@ -8,10 +8,8 @@
 #include "tests/support/Fakes.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/FormEnvironment.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TempDir.h"
-
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,39 +32,16 @@ using namespace ostrakel::test;
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-};
-
 // The program as cron starts it: no display, no Qt platform chosen (the
 // window, without arguments, on the off-screen platform).
-void StartProgram(QProcess& p, const std::vector<std::string>& args) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(name);
-    if (args.empty() || args[0] == "--dir") env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    QStringList list;
-    for (const std::string& a : args)
-        list << QString::fromStdString(a);
-    p.start(OSTRAKEL_EXE, list);
-    EXPECT_TRUE(p.waitForStarted()) << "the program did not start";
-}
-
-TRun Finished(QProcess& p, int milliseconds = 120000) {
-    EXPECT_TRUE(p.waitForFinished(milliseconds)) << "the program did not end";
-    TRun run;
-    run.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.Out = p.readAllStandardOutput().toStdString();
-    run.Err = p.readAllStandardError().toStdString();
-    return run;
+TProgram Program(const std::vector<std::string>& args) {
+    TProgram program{OSTRAKEL_EXE, EnvironmentWithoutDisplay()};
+    if (args.empty() || args[0] == "--dir") program.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return program;
 }
 
 TRun RunProgram(const std::vector<std::string>& args) {
-    QProcess p;
-    StartProgram(p, args);
-    return Finished(p);
+    return Program(args).Run(args);
 }
 
 class UnattendedTest : public ::testing::Test {
@@ -73,19 +49,14 @@ protected:
     UnattendedTest() {
         dbs.Create(
             "kalimbor_db.fdb", 3,
-            {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-             "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-             "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-             "id_p integer, lm integer)",
-             // changes to 8; equal already; not counted; changes to 0 (no reports)
-             Utf8ToWin1250("insert into kalimbor values (1, 'Łódź', 'K-1', 5, 1, 10, null)"),
-             Utf8ToWin1250("insert into kalimbor values (2, 'Równa', 'K-2', 3, 1, 20, null)"),
-             "insert into kalimbor values (3, 'Tryb 0', 'K-3', 1, 0, 10, null)",
-             "insert into kalimbor values (4, 'Pusta', 'K-4', 7, 1, 30, null)"});
+            MouldTables({// changes to 8; equal already; not counted; changes to 0 (no reports)
+                         Utf8ToWin1250("insert into kalimbor values (1, 'Łódź', 'K-1', 5, 1, 10, null)"),
+                         Utf8ToWin1250("insert into kalimbor values (2, 'Równa', 'K-2', 3, 1, 20, null)"),
+                         "insert into kalimbor values (3, 'Tryb 0', 'K-3', 1, 0, 10, null)",
+                         "insert into kalimbor values (4, 'Pusta', 'K-4', 7, 1, 30, null)"}));
         dbs.Create("vendrel_data.fdb", 3,
-                   {"create table raporth (toolid integer, d_l numeric(15,2))",
-                    "insert into raporth values (10, 6)", "insert into raporth values (10, 2.5)",
-                    "insert into raporth values (20, 3)"});
+                   ReportTables({"insert into raporth values (10, 6)", "insert into raporth values (10, 2.5)",
+                                 "insert into raporth values (20, 3)"}));
         WriteSetup("kalimbor=" + dbs.Path() + "\nvendrel=" + dbs.Path());
     }
 
@@ -346,19 +317,17 @@ TEST(ConnectTimeoutTest, ASignalDuringAConnectThatHangsEndsTheProgramAtOnce) {
     for (const TCase& c : {TCase{"the window", {"--dir"}, 0}, TCase{"--once", {"--once", "--dir"}, 1}}) {
         TSilentListener listener;
         TTempDir dir;
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=/x/\nvendrel=127.0.0.1/" << listener.Port() << ":/x/\n[set]\nlog=1\n";
+        WriteSetupIni(dir.Path(), "/x/", "127.0.0.1/" + std::to_string(listener.Port()) + ":/x/");
         std::vector<std::string> args = c.Args;
         args.push_back(dir.Path());
-        QProcess p;
-        StartProgram(p, args);
+        const std::unique_ptr<QProcess> p = Program(args).Start(args);
         for (int i = 0; i < 100 && listener.Accepted() == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ASSERT_GE(listener.Accepted(), 1u) << c.What << ": the connect did not reach the listener";
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const auto start = std::chrono::steady_clock::now();
-        p.terminate(); // SIGTERM
-        const TRun run = Finished(p, 20000);
+        p->terminate(); // SIGTERM
+        const TRun run = Finished(*p, std::chrono::seconds(20));
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LT(seconds, 5.0) << c.What;
         EXPECT_EQ(run.Status, c.Status) << c.What << "\n" << run.Err;

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 using namespace ostrakel;
@@ -31,13 +30,8 @@ protected:
                          << ServerStateDir() << ")";
         }
         server = std::make_unique<TTestDatabases>(TTestDatabases::Server);
-        const std::string reportsPath = server->Create(
-            "vendrel_data.fdb", 3, {"create table raporth (toolid integer, d_l numeric(15,2))"});
-        local.Create("kalimbor_db.fdb", 3,
-                     {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
-                      "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
-                      "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
-                      "id_p integer, lm integer)"});
+        const std::string reportsPath = server->Create("vendrel_data.fdb", 3, ReportTables());
+        local.Create("kalimbor_db.fdb", 3, MouldTables());
         reports = std::make_unique<TRawAttachment>(reportsPath);
         moulds = std::make_unique<TRawAttachment>(local.ConnectString("kalimbor_db.fdb"));
         for (int id = 1; id <= 4; ++id) {
@@ -45,9 +39,7 @@ protected:
                             "', 'K', 0, 1, " + std::to_string(id) + ", null)");
             reports->Execute("insert into raporth values (" + std::to_string(id) + ", " + std::to_string(id * 10) + ")");
         }
-        std::ofstream(dir.File("setup.ini"), std::ios::binary)
-            << "[sql]\nkalimbor=" << local.Path() << "\nvendrel=" << ServerPrefix() << server->Path()
-            << "\n[set]\nhistoria=1\nlog=1\n";
+        WriteSetupIni(dir.Path(), local.Path(), ServerPrefix() + server->Path(), "", "historia=1\nlog=1\n");
         if (!StopsTheServer()) StartForm();
     }
     void TearDown() override {

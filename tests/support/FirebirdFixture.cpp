@@ -23,6 +23,36 @@ std::vector<std::string> SystemDBParams() {
 
 namespace {
 
+std::vector<std::string> Followed(std::vector<std::string> tables, const std::vector<std::string>& rows) {
+    tables.insert(tables.end(), rows.begin(), rows.end());
+    return tables;
+}
+
+} // namespace
+
+std::vector<std::string> MouldTables(const std::vector<std::string>& rows) {
+    return Followed(
+        {"create table kalimbor (id integer not null primary key, nazwa varchar(60), kod1 varchar(20), "
+         "counter integer, countmode integer, id_vendrel integer, counttch timestamp)",
+         "create table KALIMBOR_LICZNIKI (id_f integer, stan integer, ostan integer, opis varchar(40), "
+         "id_p integer, lm integer)"},
+        rows);
+}
+
+std::vector<std::string> ReportTables(const std::vector<std::string>& rows) {
+    return Followed({"create table raporth (toolid integer, d_l numeric(15,2))"}, rows);
+}
+
+void WriteSetupIni(const std::string& dir, const std::string& kalimbor, const std::string& vendrel,
+                   const std::string& sql, const std::string& set) {
+    std::ofstream(dir + "setup.ini", std::ios::binary)
+        << "[sql]\nkalimbor=" << kalimbor << "\nvendrel=" << vendrel << "\n"
+        << sql << "[set]\n"
+        << set;
+}
+
+namespace {
+
 std::string Quoted(const std::string& text) {
     std::string q = "'";
     for (char c : text) {

@@ -29,6 +29,19 @@ std::string ServerVersionNumbers(TFIBDatabase& db);
 // The parameter lines both of the system's connections carry.
 std::vector<std::string> SystemDBParams();
 
+// The mould database's tables as the program reads and writes them (the moulds
+// and the history of their counters), followed by the given statements (rows).
+std::vector<std::string> MouldTables(const std::vector<std::string>& rows = {});
+// The reports database's table (each report's mould and its shots), followed
+// by the given statements.
+std::vector<std::string> ReportTables(const std::vector<std::string>& rows = {});
+
+// Writes setup.ini in dir (given with its trailing "/"): [sql] with the two
+// databases' connection strings and the further lines `sql`, then [set] with
+// the lines `set`.
+void WriteSetupIni(const std::string& dir, const std::string& kalimbor, const std::string& vendrel,
+                   const std::string& sql = "", const std::string& set = "log=1\n");
+
 // An attachment outside the layer under test (the "second attachment"), with
 // statements run by isc_dsql_execute_immediate, each in a committed transaction.
 class TRawAttachment {
