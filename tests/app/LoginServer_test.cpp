@@ -28,11 +28,7 @@ namespace {
 class LoginServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!ServerAvailable()) {
-            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED"))
-                FAIL() << "the suite's Firebird server is not running";
-            GTEST_SKIP() << "the suite's Firebird server is not running";
-        }
+        OSTRAKEL_REQUIRE_TEST_SERVER();
         server = std::make_unique<TTestDatabases>(TTestDatabases::Server);
         // The mould database as Kalimbor has it: the history's key from an
         // identity, its number from a generator in a trigger.

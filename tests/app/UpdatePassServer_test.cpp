@@ -23,12 +23,7 @@ namespace {
 class UpdatePassServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!ServerAvailable()) {
-            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED"))
-                FAIL() << "the suite's Firebird server does not answer (state in " << ServerStateDir() << ")";
-            GTEST_SKIP() << "the suite's Firebird server is not running (tests/db/server.sh start "
-                         << ServerStateDir() << ")";
-        }
+        OSTRAKEL_REQUIRE_TEST_SERVER();
         server = std::make_unique<TTestDatabases>(TTestDatabases::Server);
         const std::string reportsPath = server->Create("vendrel_data.fdb", 3, ReportTables());
         local.Create("kalimbor_db.fdb", 3, MouldTables());

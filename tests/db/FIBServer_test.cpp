@@ -24,12 +24,7 @@ namespace {
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!ServerAvailable()) {
-            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED"))
-                FAIL() << "the suite's Firebird server does not answer (state in " << ServerStateDir() << ")";
-            GTEST_SKIP() << "the suite's Firebird server is not running (tests/db/server.sh start "
-                         << ServerStateDir() << ")";
-        }
+        OSTRAKEL_REQUIRE_TEST_SERVER();
         dbs = std::make_unique<TTestDatabases>(TTestDatabases::Server);
         path = dbs->Create("vendrel_data.fdb", 3, {"create table T (ID integer)"});
         form.SetName("Form1");

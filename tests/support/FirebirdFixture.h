@@ -7,6 +7,7 @@
 #include <ibase.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,6 +112,21 @@ int ServerPort();
 
 // True when the suite's server was started and something answers on its port.
 bool ServerAvailable();
+
+// For a fixture's SetUp (GoogleTest's FAIL and GTEST_SKIP return from the
+// function they stand in): without the suite's server the test fails where
+// CTest started the server and says so in OSTRAKEL_FB_SERVER_REQUIRED, and is
+// skipped when run by hand.
+#define OSTRAKEL_REQUIRE_TEST_SERVER()                                                                     \
+    do {                                                                                                   \
+        if (!::ostrakel::test::ServerAvailable()) {                                                        \
+            if (std::getenv("OSTRAKEL_FB_SERVER_REQUIRED"))                                                \
+                FAIL() << "the suite's Firebird server does not answer (state in "                         \
+                       << ::ostrakel::test::ServerStateDir() << ")";                                       \
+            GTEST_SKIP() << "the suite's Firebird server is not running (tests/db/server.sh start "        \
+                         << ::ostrakel::test::ServerStateDir() << ")";                                     \
+        }                                                                                                  \
+    } while (false)
 
 // A loopback port nothing listens on at the moment of the call (the kernel's
 // pick for an ephemeral bind), for connects that must find no server.
