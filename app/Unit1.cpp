@@ -658,8 +658,13 @@ int32_t TForm1::SumShots(int32_t toolId) {
     // The previous sum's transaction, with its cursor, ends here.
     if (tr->Active()) tr->SetActive(false);
     tr->StartTransaction();
-    pFIBQueryReports->SQL().Clear();
-    pFIBQueryReports->SQL().Add(kSumShots);
+    // Setting the text the statement already holds would drop its prepared
+    // statement only to prepare the same again: a round trip to a server for
+    // every mould, and no other difference. So the text is set when it differs.
+    if (pFIBQueryReports->SQL().Count() != 1 || pFIBQueryReports->SQL().Text() != kSumShots) {
+        pFIBQueryReports->SQL().Clear();
+        pFIBQueryReports->SQL().Add(kSumShots);
+    }
     pFIBQueryReports->ParamByName("tid").SetAsInteger(toolId);
     pFIBQueryReports->ExecQuery();
     return pFIBQueryReports->FieldByName("scykli").AsInteger();
@@ -694,14 +699,23 @@ std::string TForm1::RunWrite(std::initializer_list<const char*> lines,
                              const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
     if (zbiorczo) return RunWriteInSavepoint(lines, setParams);
+    // The counter's update and the history row each keep a statement whose
+    // text stays set, so each is prepared once rather than at every write: two
+    // round trips to a server fewer for every changed mould, and no other
+    // difference (a failed write is told without the statement's name).
+    TFIBQuery& q = *lines.begin() == std::string_view(kWriteCounter1) ? *pFIBQueryMoulds : *pFIBQueryBulk[1];
     try {
         if (tr->Active()) tr->SetActive(false);
         tr->StartTransaction();
-        pFIBQueryMoulds->Close();
-        pFIBQueryMoulds->SQL().Clear();
-        for (const char* line : lines) pFIBQueryMoulds->SQL().Add(line);
-        setParams(*pFIBQueryMoulds);
-        pFIBQueryMoulds->ExecQuery();
+        q.Close();
+        std::string text;
+        for (const char* line : lines) text += (text.empty() ? "" : "\r\n") + std::string(line);
+        if (q.SQL().Text() != text) {
+            q.SQL().Clear();
+            for (const char* line : lines) q.SQL().Add(line);
+        }
+        setParams(q);
+        q.ExecQuery();
         tr->Commit();
     } catch (const std::exception& e) {
         // A write that fails (a locked row, say) is undone and the pass goes

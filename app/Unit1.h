@@ -120,8 +120,10 @@ public:
     TpFIBDataSet* pFIBDataSetMoulds = nullptr;
     TpFIBQuery* pFIBQueryReports = nullptr;
     TpFIBQuery* pFIBQueryMoulds = nullptr;
-    // The bulk pass's statements on transaction 3: the counter, the history
-    // row, going back to the savepoint, and the savepoint before each write.
+    // Statements on transaction 3: the history row of the pass one mould at a
+    // time (kept prepared beside the update's pFIBQueryMoulds); the bulk pass
+    // without batches: the counter, the history row, going back to the
+    // savepoint, and the savepoint before each write.
     TpFIBQuery* pFIBQueryBulk[3] = {nullptr, nullptr, nullptr};
     TpFIBQuery* pFIBQuerySavepoint = nullptr;
 

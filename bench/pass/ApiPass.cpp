@@ -82,11 +82,12 @@ TApiPass::TApiPass(const std::string& dir, bool addHistory)
     Check(isc_dsql_allocate_statement(sv, FMoulds.Handle(), &FWalk), sv, "allocate walk");
     Check(isc_dsql_allocate_statement(sv, FReports.Handle(), &FSum), sv, "allocate sum");
     Check(isc_dsql_allocate_statement(sv, FMoulds.Handle(), &FWrite), sv, "allocate write");
+    Check(isc_dsql_allocate_statement(sv, FMoulds.Handle(), &FInsert), sv, "allocate insert");
 }
 
 TApiPass::~TApiPass() {
     ISC_STATUS_ARRAY sv;
-    for (isc_stmt_handle* st : {&FWalk, &FSum, &FWrite})
+    for (isc_stmt_handle* st : {&FWalk, &FSum, &FWrite, &FInsert})
         if (*st) isc_dsql_free_statement(sv, st, DSQL_drop);
     for (isc_tr_handle* tr : {&FWalkTr, &FSumTr, &FWriteTr})
         if (*tr) isc_rollback_transaction(sv, tr);
@@ -130,9 +131,12 @@ int32_t TApiPass::SumShots(int32_t toolId) {
         Check(isc_rollback_transaction(sv, &FSumTr), sv, "rollback sum");
     }
     FSumTr = FReports.Start();
-    Check(isc_dsql_prepare(sv, &FSumTr, &FSum, 0, FSumSql.c_str(), kDialect, FSumRow.Get()), sv,
-          "prepare sum");
-    FSumRow.AllocateAsDescribed();
+    if (!FSumPrepared) {
+        Check(isc_dsql_prepare(sv, &FSumTr, &FSum, 0, FSumSql.c_str(), kDialect, FSumRow.Get()), sv,
+              "prepare sum");
+        FSumRow.AllocateAsDescribed();
+        FSumPrepared = true;
+    }
     FSumIn.SetLong(0, toolId);
     Check(isc_dsql_execute(sv, &FSumTr, &FSum, kDialect, FSumIn.Get()), sv, "execute sum");
     FSumOpen = true;
@@ -144,8 +148,12 @@ void TApiPass::RunWrite(const std::string& text, TSqlda& input) {
     ISC_STATUS_ARRAY sv;
     if (FWriteTr) Check(isc_rollback_transaction(sv, &FWriteTr), sv, "rollback write");
     FWriteTr = FMoulds.Start();
-    if (isc_dsql_prepare(sv, &FWriteTr, &FWrite, 0, text.c_str(), kDialect, nullptr) ||
-        isc_dsql_execute(sv, &FWriteTr, &FWrite, kDialect, input.Get()) ||
+    const bool update = &text == &FUpdateSql;
+    isc_stmt_handle& st = update ? FWrite : FInsert;
+    bool& prepared = update ? FUpdatePrepared : FInsertPrepared;
+    const bool failed = (!prepared && isc_dsql_prepare(sv, &FWriteTr, &st, 0, text.c_str(), kDialect, nullptr));
+    if (!failed) prepared = true;
+    if (failed || isc_dsql_execute(sv, &FWriteTr, &st, kDialect, input.Get()) ||
         isc_commit_transaction(sv, &FWriteTr)) {
         // As the window does: a failed write is undone and the pass goes on.
         Check(isc_rollback_transaction(sv, &FWriteTr), sv, "rollback write");

@@ -1,6 +1,7 @@
 // The update pass written directly on the client API: the same statement
-// texts as the window sends, a prepare per text change, the same three
-// transactions with their starts, rollbacks and commits, in the same order.
+// texts as the window sends, each prepared once and kept (as the window keeps
+// the sum's, the update's and the history row's), the same three transactions
+// with their starts, rollbacks and commits, in the same order.
 #pragma once
 
 #include "bench/pass/DirectApi.h"
@@ -41,7 +42,8 @@ private:
     TDirectAttachment FMoulds, FReports;
     bool FAddHistory;
     isc_tr_handle FWalkTr = 0, FSumTr = 0, FWriteTr = 0;
-    isc_stmt_handle FWalk = 0, FSum = 0, FWrite = 0;
+    isc_stmt_handle FWalk = 0, FSum = 0, FWrite = 0, FInsert = 0;
+    bool FSumPrepared = false, FUpdatePrepared = false, FInsertPrepared = false;
     bool FWalkOpen = false, FSumOpen = false;
     TSqlda FWalkRow{6}, FSumRow{1}, FSumIn{1}, FUpdateIn{3}, FInsertIn{6};
     const std::string FWalkSql, FSumSql, FUpdateSql, FInsertSql;

@@ -246,7 +246,8 @@ bool SameTexts(TForm1& form) {
         std::string Api;
     } texts[] = {{"walk", form.pFIBDataSetMoulds->QSelect().PreparedSQL(), ServerText(kWalkText)},
                  {"sum", form.pFIBQueryReports->PreparedSQL(), ServerText(kSumText)},
-                 {"history insert", form.pFIBQueryMoulds->PreparedSQL(), ServerText(kInsertText)}};
+                 {"update", form.pFIBQueryMoulds->PreparedSQL(), ServerText(kUpdateText)},
+                 {"history insert", form.pFIBQueryBulk[1]->PreparedSQL(), ServerText(kInsertText)}};
     bool same = true;
     for (const TText& t : texts) {
         if (t.Layer == t.Api) continue;
