@@ -49,11 +49,9 @@ constexpr const char* kWalkMoulds =
 constexpr const char* kSumShots = "select  sum (r.d_l) as scykli from raporth R where r.toolid =:tid";
 constexpr const char* kWriteCounter1 = "UPDATE kalimbor set counter=:counter, counttch=:counttch  ";
 constexpr const char* kWriteCounter2 = "WHERE id = :id";
-// The bulk pass (the "zbiorczo" switch): every tool's sum at once, and the
-// writes of one transaction, each in a savepoint of its own.
+// The bulk pass (the "zbiorczo" switch): every tool's sum at once; its
+// writes go in batches (app/BatchWriter.h).
 constexpr const char* kAllSums = "select r.toolid, sum(r.d_l) as scykli from raporth R group by r.toolid";
-constexpr const char* kSavepoint = "SAVEPOINT OSTRAKEL_WRITE";
-constexpr const char* kRollbackToSavepoint = "ROLLBACK TO SAVEPOINT OSTRAKEL_WRITE";
 // An index whose first column is toolid lets each sum read only its tool's reports.
 constexpr const char* kToolIdIndexed =
     "select count(*) from rdb$indices i join rdb$index_segments s on s.rdb$index_name = i.rdb$index_name "
@@ -197,10 +195,7 @@ void TForm1::CreateMembers() {
     };
     pFIBQueryReports = designQuery("pFIBQueryReports", pFIBDatabaseReports, pFIBTransaction2);
     pFIBQueryMoulds = designQuery("pFIBQueryMoulds", pFIBDatabaseMoulds, pFIBTransaction3);
-    pFIBQueryBulk[0] = designQuery("pFIBQueryBulkCounter", pFIBDatabaseMoulds, pFIBTransaction3);
-    pFIBQueryBulk[1] = designQuery("pFIBQueryBulkHistory", pFIBDatabaseMoulds, pFIBTransaction3);
-    pFIBQueryBulk[2] = designQuery("pFIBQueryBulkRollback", pFIBDatabaseMoulds, pFIBTransaction3);
-    pFIBQuerySavepoint = designQuery("pFIBQuerySavepoint", pFIBDatabaseMoulds, pFIBTransaction3);
+    pFIBQueryHistory = designQuery("pFIBQueryHistory", pFIBDatabaseMoulds, pFIBTransaction3);
 
     setObjectName("Form1");
     setWindowTitle("Ostrakel");
@@ -698,12 +693,11 @@ bool TForm1::ReportsToolIdIndexed() {
 std::string TForm1::RunWrite(std::initializer_list<const char*> lines,
                              const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
-    if (zbiorczo) return RunWriteInSavepoint(lines, setParams);
     // The counter's update and the history row each keep a statement whose
     // text stays set, so each is prepared once rather than at every write: two
     // round trips to a server fewer for every changed mould, and no other
     // difference (a failed write is told without the statement's name).
-    TFIBQuery& q = *lines.begin() == std::string_view(kWriteCounter1) ? *pFIBQueryMoulds : *pFIBQueryBulk[1];
+    TFIBQuery& q = *lines.begin() == std::string_view(kWriteCounter1) ? *pFIBQueryMoulds : *pFIBQueryHistory;
     try {
         if (tr->Active()) tr->SetActive(false);
         tr->StartTransaction();
@@ -750,32 +744,6 @@ void TForm1::ReconnectLostConnections() {
     if (started || lines.empty()) return;
     OpenLog();
     for (const std::string& line : lines) DoLogu(line);
-}
-
-std::string TForm1::RunWriteInSavepoint(std::initializer_list<const char*> lines,
-                                        const std::function<void(TFIBQuery&)>& setParams) {
-    TFIBTransaction* tr = pFIBTransaction3;
-    // One statement per text for the whole pass, prepared once.
-    TFIBQuery& q = *pFIBQueryBulk[*lines.begin() == std::string_view(kWriteCounter1) ? 0 : 1];
-    if (q.SQL().Count() == 0) {
-        for (const char* line : lines) q.SQL().Add(line);
-    }
-    if (!tr->Active()) tr->StartTransaction();
-    // The savepoint statement is prepared once; going back to it is rare.
-    if (pFIBQuerySavepoint->SQL().Count() == 0) pFIBQuerySavepoint->SQL().Add(kSavepoint);
-    pFIBQuerySavepoint->ExecQuery();
-    try {
-        setParams(q);
-        q.ExecQuery();
-    } catch (const std::exception& e) {
-        // Undone back to its savepoint and swallowed, as a write of its own would be.
-        const std::string failure = FirstLine(e);
-        TFIBQuery& back = *pFIBQueryBulk[2];
-        if (back.SQL().Count() == 0) back.SQL().Add(kRollbackToSavepoint);
-        back.ExecQuery();
-        return failure;
-    }
-    return {};
 }
 
 std::string TForm1::WriteCounter(int32_t mouldId, int32_t counter) {

@@ -120,12 +120,9 @@ public:
     TpFIBDataSet* pFIBDataSetMoulds = nullptr;
     TpFIBQuery* pFIBQueryReports = nullptr;
     TpFIBQuery* pFIBQueryMoulds = nullptr;
-    // Statements on transaction 3: the history row of the pass one mould at a
-    // time (kept prepared beside the update's pFIBQueryMoulds); the bulk pass
-    // without batches: the counter, the history row, going back to the
-    // savepoint, and the savepoint before each write.
-    TpFIBQuery* pFIBQueryBulk[3] = {nullptr, nullptr, nullptr};
-    TpFIBQuery* pFIBQuerySavepoint = nullptr;
+    // The history row's statement on transaction 3, kept prepared beside the
+    // update's pFIBQueryMoulds.
+    TpFIBQuery* pFIBQueryHistory = nullptr;
 
     // State settled at start-up.
     std::string kalimborbase;
@@ -225,12 +222,10 @@ private:
     void SetDescriptionText(const std::string& markup);
     void ProcessPendingEvents();
 
-    // Runs one write of the pass in its own transaction of pFIBTransaction3
-    // (in the bulk pass: in a savepoint of the pass's one transaction).
-    // Both give back the first line of a failed write's error, empty when written.
+    // Runs one write of the pass in its own transaction of pFIBTransaction3;
+    // gives back the first line of a failed write's error, empty when written.
+    // (The bulk pass sends its writes through the batch writer.)
     std::string RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams);
-    std::string RunWriteInSavepoint(std::initializer_list<const char*> lines,
-                                    const std::function<void(TFIBQuery&)>& setParams);
     bool StopRequested() const { return FEnv.StopRequested && FEnv.StopRequested->load(); }
     // Connects one database; the closer knows the main thread may hang there.
     void ConnectOne(TpFIBDatabase* db);

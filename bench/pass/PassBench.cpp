@@ -247,7 +247,7 @@ bool SameTexts(TForm1& form) {
     } texts[] = {{"walk", form.pFIBDataSetMoulds->QSelect().PreparedSQL(), ServerText(kWalkText)},
                  {"sum", form.pFIBQueryReports->PreparedSQL(), ServerText(kSumText)},
                  {"update", form.pFIBQueryMoulds->PreparedSQL(), ServerText(kUpdateText)},
-                 {"history insert", form.pFIBQueryBulk[1]->PreparedSQL(), ServerText(kInsertText)}};
+                 {"history insert", form.pFIBQueryHistory->PreparedSQL(), ServerText(kInsertText)}};
     bool same = true;
     for (const TText& t : texts) {
         if (t.Layer == t.Api) continue;
