@@ -73,9 +73,11 @@ public:
     void Add(const TMouldWrite& write, const std::string& updateLine);
     // Sends what waits, in the pass's transaction (started here when it is not
     // active), then hands on every held line in order and each mould's outcome
-    // after its update line. A batch that the server refuses as a whole counts
-    // every write in it as failed with the refusal's first line. A transaction
-    // that cannot start raises, after the held lines are handed on.
+    // after its update line. A batch that the server refuses as a whole (before
+    // any of its writes stays) is sent again one write at a time, each failure
+    // told by its own error's first line. A transaction that cannot start
+    // raises, after the held lines are handed on with that error as every
+    // write's failure.
     void Flush();
     bool Pending() const { return !FWrites.empty(); }
 
