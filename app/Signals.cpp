@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -64,23 +66,38 @@ TSignalCloser::~TSignalCloser() {
 }
 
 void TSignalCloser::Watch() {
+    using Clock = std::chrono::steady_clock;
     pollfd fds[2] = {{FSignalFd, POLLIN, 0}, {FQuit[0], POLLIN, 0}};
-    int timeout = -1; // no signal yet: wait for one
+    // Both times count from the first signal; later ones change nothing.
+    std::optional<Clock::time_point> cancelAt, deadline;
     for (;;) {
+        int timeout = -1; // no signal yet: wait for one
+        if (deadline) {
+            const Clock::time_point next = cancelAt ? std::min(*cancelAt, *deadline) : *deadline;
+            timeout = static_cast<int>(
+                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count()));
+        }
         const int n = ::poll(fds, 2, timeout);
         if (n < 0 && errno == EINTR) continue;
-        if (fds[1].revents) return; // the main thread has finished
-        if (n == 0) break;          // the grace time is over
-        if (fds[0].revents & POLLIN) {
+        if (n > 0 && fds[1].revents) return; // the main thread has finished
+        if (n > 0 && (fds[0].revents & POLLIN)) {
             signalfd_siginfo info;
-            if (::read(FSignalFd, &info, sizeof info) != sizeof info) continue;
-            if (FReceived.load() == 0) {
+            if (::read(FSignalFd, &info, sizeof info) == sizeof info && FReceived.load() == 0) {
                 FReceived = static_cast<int>(info.ssi_signo);
                 FStop = true;
                 WriteByte(FPipe[1], static_cast<unsigned char>(info.ssi_signo));
-                timeout = static_cast<int>(FGrace.count());
+                deadline = Clock::now() + FGrace;
+                cancelAt = Clock::now() + FGrace / 4;
             }
+            continue;
         }
+        if (cancelAt && Clock::now() >= *cancelAt) {
+            // Still busy: whatever statement it waits for is given up.
+            cancelAt.reset();
+            FState.Cancel();
+            continue;
+        }
+        if (deadline && Clock::now() >= *deadline) break;
     }
     // The main thread did not come back: it waits for a server that does not
     // answer. Nothing it holds can be closed from here; the process ends.

@@ -5,8 +5,11 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class QSocketNotifier;
@@ -26,6 +29,21 @@ void BlockTerminationSignals();
 struct TProgramState {
     std::atomic<bool> Connecting{false};
     std::atomic<bool> UnsavedLog{false};
+
+    // What asks the servers to give up the statements the main thread waits
+    // for; set by the window while its connections exist, run by the closer.
+    void SetCancel(std::function<void()> cancel) {
+        const std::lock_guard guard(FLock);
+        FCancel = std::move(cancel);
+    }
+    void Cancel() {
+        const std::lock_guard guard(FLock);
+        if (FCancel) FCancel();
+    }
+
+private:
+    std::mutex FLock;
+    std::function<void()> FCancel;
 };
 
 // Marks the main thread as waiting for a connect while it lives.
@@ -47,11 +65,12 @@ private:
 // While it lives, each of the three signals ends every running event loop with
 // status 0, raises StopRequested() at once (a running pass stops after its
 // current mould) and is remembered: the program then closes its window as a
-// close does. A main thread that has not finished within the grace time after
-// the signal (a connect that hangs on a server that never answers) is not
-// waited for: the process ends from the signal thread, with `abandonStatus`
-// when no log line is left unsaved and with 1 otherwise, saying why on
-// standard error.
+// close does. A main thread still busy a quarter of the grace time after the
+// first signal has the statement it waits for cancelled (State().Cancel()), so
+// a long sum ends the pass too. One that has not finished within the grace
+// time (a connect that hangs on a server that never answers) is not waited
+// for: the process ends from the signal thread, with `abandonStatus` when no
+// log line is left unsaved and with 1 otherwise, saying why on standard error.
 class TSignalCloser : public QObject {
 public:
     explicit TSignalCloser(int abandonStatus = 0, std::chrono::milliseconds grace = std::chrono::milliseconds(4000));

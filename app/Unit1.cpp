@@ -4,6 +4,7 @@
 #include "app/SetupChecks.h"
 #include "app/SingleInstance.h"
 
+#include "db/ClientLibrary.h"
 #include "db/FIBDataSet.h"
 #include "db/FIBDatabase.h"
 #include "db/FIBErrors.h"
@@ -149,6 +150,8 @@ TForm1::TForm1(TFormEnvironment env) : QMainWindow(nullptr), TComponent(nullptr)
 }
 
 TForm1::~TForm1() {
+    // Nothing of this window may be cancelled once it goes.
+    if (FEnv.State) FEnv.State->SetCancel(nullptr);
     // The database components go before the widgets they may still report to.
     DestroyComponents();
 }
@@ -578,8 +581,6 @@ void TForm1::FireUpdate() {
     if (moulds.Active()) moulds.Close();
     moulds.SelectSQL().Clear();
     moulds.SelectSQL().Add(kWalkMoulds);
-    moulds.Open();
-    if (zbiorczo) ReadAllSums();
     // What did not reach the database is said after the mould's update line.
     auto reportWrite = [this](const std::string& counterFailed, const std::string& historyFailed) {
         if (!counterFailed.empty()) DoLogu("  Nie zapisano licznika: " + counterFailed);
@@ -593,6 +594,8 @@ void TForm1::FireUpdate() {
     if (batch) batch->StartPass(add_hist, [this](const std::string& line) { DoLogu(line); }, reportWrite);
     auto log = [this, batch](const std::string& line) { batch ? batch->Log(line) : DoLogu(line); };
     try {
+        moulds.Open();
+        if (zbiorczo) ReadAllSums();
         moulds.First();
         while (!moulds.Eof()) {
             // Asked to end: what is written stays written, the rest waits for the next pass.
@@ -635,7 +638,11 @@ void TForm1::FireUpdate() {
                 pFIBTransaction3->Commit();
             } catch (const std::exception&) {
             }
-        throw;
+        // A statement that ran long was cancelled because the program is
+        // asked to end: the pass stops there, as it stops between moulds.
+        if (!StopRequested()) throw;
+        FPassCounts.Stopped = true;
+        DoLogu("Przerwano aktualizację (sygnał)");
     }
     if (batch) batch->Flush();
     if (zbiorczo && pFIBTransaction3->Active()) pFIBTransaction3->Commit();
@@ -773,8 +780,27 @@ std::string TForm1::AddHistoryRow() {
 }
 
 void TForm1::ConnectOne(TpFIBDatabase* db) {
-    TConnectWait wait(FEnv.State);
-    db->SetConnected(true);
+    {
+        TConnectWait wait(FEnv.State);
+        db->SetConnected(true);
+    }
+    if (!FEnv.State) return;
+    // The closer's thread may have to cancel what the connections wait for (a
+    // sum that runs long when the program is asked to end); it gets the
+    // library and handles as they are now, never the components themselves.
+    std::vector<std::pair<std::shared_ptr<IIBClientLibrary>, isc_db_handle>> targets;
+    for (TpFIBDatabase* d : {pFIBDatabaseReports, pFIBDatabaseMoulds})
+        if (d->Connected()) targets.emplace_back(GetClientLibrary(d->LibraryName()), d->Handle());
+    FEnv.State->SetCancel([targets]() mutable {
+        for (auto& [library, handle] : targets) {
+            ISC_STATUS_ARRAY status = {};
+            try {
+                library->fb_cancel_operation(status, &handle, fb_cancel_raise);
+            } catch (const std::exception&) {
+                // A client without the call: the grace time ends the process.
+            }
+        }
+    });
 }
 
 void TForm1::MarkLogSaved() {

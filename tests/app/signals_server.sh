@@ -127,7 +127,36 @@ n=$(written "$dir")
   fail "window mid-pass: $checked moulds checked, $n counters written: not a pass stopped in its middle"
 echo "window mid-pass: $checked moulds checked, $n counters written before the stop"
 
-# 3. --once in the middle of its pass.
+# 3. The window while one sum runs for long (the reports are a view that reads
+# a great many rows): the statement is cancelled, and the pass stops there.
+dir=$work/long-sum
+prepare "$dir" 0 0
+dbs=$(sed -n 's/^vendrel=//p' "$dir/setup.ini")
+echo "drop database;" | sql "${dbs}vendrel_data.fdb"
+isql-fb -q -bail <<SQL
+create database '${dbs}vendrel_data.fdb' user 'SYSDBA' password '$password' default character set WIN1250;
+create table reports (toolid integer, d_l numeric(15, 2));
+create table many (n integer);
+commit;
+insert into reports values (501, 1);
+set term ^;
+execute block as declare i integer = 0; begin
+  while (i < 5000) do begin insert into many values (:i); i = i + 1; end
+end^
+set term ;^
+create view raporth (toolid, d_l) as
+  select r.toolid, r.d_l from reports r, many a, many b where a.n >= 0 and b.n >= 0;
+commit;
+SQL
+start_window "$dir"
+click_start
+sleep 2
+if logged "$dir" "Sprawdzenie"; then fail "long sum: the pass ended before the signal"; fi
+signal_and_wait TERM "window in a sum that runs long"
+[ "$status" -eq 0 ] || fail "long sum: status $status, stderr: $(cat "$dir/stderr")"
+logged "$dir" "$stop_line" || fail "long sum: the saved log does not say the pass was stopped: $(cat "$(log_file "$dir")" 2>/dev/null)"
+
+# 4. --once in the middle of its pass.
 dir=$work/mid-once
 prepare "$dir" 4000 40000
 (cd "$dir" && exec env -u DISPLAY ./ostrakel --once >"$dir/stdout" 2>"$dir/stderr") &
