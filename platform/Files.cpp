@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,24 @@ struct TFd {
     }
 };
 
+TFileStamp StampOf(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// The process's umask, read without changing it (umask(2) can only be read
+// by setting it, which would race with other threads creating files).
+mode_t CurrentUmask() {
+    TFd f{::open("/proc/self/status", O_RDONLY | O_CLOEXEC)};
+    char buf[4096];
+    const ssize_t n = f.fd < 0 ? -1 : ::read(f.fd, buf, sizeof buf - 1);
+    if (n > 0) {
+        buf[n] = '\0';
+        if (const char* line = std::strstr(buf, "\nUmask:")) return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8));
+    }
+    return 022;
+}
+
 [[noreturn]] void RaiseCreate(const std::string& fileName, int err) {
     throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), SysErrorMessage(err).c_str()));
 }
@@ -31,7 +51,13 @@ bool FileExists(const std::string& fileName) {
     return !fileName.empty() && ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::string ReadAllBytes(const std::string& fileName) {
+std::optional<TFileStamp> FileStampOf(const std::string& fileName) {
+    struct stat st {};
+    if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    return StampOf(st);
+}
+
+std::string ReadAllBytes(const std::string& fileName, TFileStamp* stamp) {
     auto fail = [&](int err) -> std::string {
         throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName.c_str(), SysErrorMessage(err).c_str()));
     };
@@ -51,6 +77,12 @@ std::string ReadAllBytes(const std::string& fileName) {
         }
         if (n == 0) break;
         data.append(buf, static_cast<size_t>(n));
+    }
+    if (stamp) {
+        if (::fstat(f.fd, &st) != 0) return fail(errno);
+        *stamp = StampOf(st);
+        // Grown after its end was read: the lines written since are unread.
+        if (st.st_size != static_cast<off_t>(data.size())) stamp->Size = static_cast<int64_t>(data.size());
     }
     return data;
 }
@@ -72,18 +104,19 @@ std::string FollowLinks(const std::string& fileName) {
     return path; // a loop: the open names the error
 }
 
-void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
+TFileStamp WriteAllBytes(const std::string& fileName, const std::string& bytes) {
     if (fileName.empty()) RaiseCreate(fileName, ENOENT);
     const std::string target = FollowLinks(fileName);
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && S_ISDIR(old.st_mode)) RaiseCreate(fileName, EISDIR);
 
-    // A temporary file left by an earlier failure goes first; the new one is
-    // made afresh, never through a link someone put in its place.
-    const std::string temp = target + ".tmp~";
-    ::unlink(temp.c_str());
-    TFd f{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, existed ? 0600 : 0644)};
+    // A temporary file of this write's own beside the target, made afresh
+    // (never through a link someone put in its way) with a name no other
+    // write uses: another process saving the same file at the same moment
+    // has its own, and each rename puts a whole file in place.
+    std::string temp = target + ".tmp~XXXXXX";
+    TFd f{::mkostemp(temp.data(), O_CLOEXEC)};
     if (f.fd < 0) RaiseCreate(fileName, errno);
     auto abandon = [&](int err) {
         ::close(f.fd);
@@ -102,6 +135,10 @@ void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
             (void)::fchown(f.fd, static_cast<uid_t>(-1), old.st_gid);
         // Not narrowed by the umask, as the mode of open() would be.
         (void)::fchmod(f.fd, old.st_mode & 07777);
+    } else {
+        // A new file is readable as any file the process makes (mkostemp
+        // makes it the owner's alone).
+        (void)::fchmod(f.fd, 0644 & ~CurrentUmask());
     }
     size_t done = 0;
     while (done < bytes.size()) {
@@ -113,6 +150,9 @@ void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
         done += static_cast<size_t>(n);
     }
     if (::fsync(f.fd) != 0 && errno != EINVAL) abandon(errno);
+    // The rename keeps the file's inode, size and time of change.
+    struct stat written {};
+    if (::fstat(f.fd, &written) != 0) abandon(errno);
     const int fd = f.fd;
     f.fd = -1;
     if (::close(fd) != 0) {
@@ -130,6 +170,7 @@ void WriteAllBytes(const std::string& fileName, const std::string& bytes) {
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     TFd d{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (d.fd >= 0) (void)::fsync(d.fd);
+    return StampOf(written);
 }
 
 std::string ProgramDirectory() {

@@ -2,6 +2,7 @@
 #include "platform/Files.h"
 #include "tests/support/TempDir.h"
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace ostrakel;
@@ -69,10 +71,17 @@ TEST(Files, WriteThenReadGivesTheSameBytesAndLeavesNoTemporaryFile) {
     const std::string name = dir.File("log.txt");
     std::string bytes;
     for (int i = 0; i < 100000; ++i) bytes += static_cast<char>(i * 7);
-    WriteAllBytes(name, bytes);
+    {
+        // A new file gets the mode any new file of the process gets.
+        TUmask mask(027);
+        WriteAllBytes(name, bytes);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
     WriteAllBytes(name, bytes + "more");
     EXPECT_EQ(ReadAllBytes(name), bytes + "more");
-    EXPECT_FALSE(FileExists(name + ".tmp~"));
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"log.txt"}) << "no temporary file is left";
     EXPECT_TRUE(FileExists(name));
     EXPECT_FALSE(FileExists(dir.Path())); // a directory is not a file
 }
@@ -89,7 +98,7 @@ TEST(Files, AWriteThatFailsPartWayKeepsThePreviousContent) {
         EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + name + "\". ", 0), 0u) << e.what();
     }
     EXPECT_EQ(ReadAllBytes(name), "old content\r\n");
-    EXPECT_FALSE(FileExists(name + ".tmp~"));
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"log.txt"}) << "no temporary file is left";
 }
 
 TEST(Files, ErrorsNameTheFileAndTheSystemsReason) {
@@ -230,8 +239,9 @@ TEST(Files, WithoutThePrivilegeToKeepTheOwnerTheGroupIsStillKept) {
     EXPECT_EQ(now.st_mode & 07777, 0664u);
 }
 
-// A link put where the temporary file goes does not make the save write elsewhere.
-TEST(Files, ALinkAtTheTemporaryNameIsNotFollowed) {
+// A link put where a temporary file might go does not make the save write
+// elsewhere, and is not the save's to remove.
+TEST(Files, ALinkAtATemporaryNameIsNotFollowed) {
     test::TTempDir dir;
     const std::string name = dir.File("log.txt");
     WriteAllBytes(name, "old");
@@ -241,7 +251,50 @@ TEST(Files, ALinkAtTheTemporaryNameIsNotFollowed) {
     EXPECT_EQ(ReadAllBytes(name), "new");
     EXPECT_EQ(ReadAllBytes(dir.File("other.txt")), "someone else's");
     EXPECT_EQ(LinkText(name), "") << "the log is a file, not the planted link";
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(name + ".tmp~")));
+    EXPECT_EQ(LinkText(name + ".tmp~"), "other.txt");
+}
+
+// Two processes saving the same file at the same moment (the window and
+// --once with the same settings) each put a whole file in place: whichever
+// rename comes last wins, and a reader never sees a part of either.
+TEST(Files, TwoWritersAtOnceLeaveOneWholeContent) {
+    test::TTempDir dir;
+    const std::string name = dir.File("log.txt");
+    const std::string contents[] = {std::string(1 << 20, 'a'), std::string((1 << 20) + 4096, 'b')};
+    WriteAllBytes(name, contents[0]);
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread reader([&] {
+        while (!done) {
+            const std::string now = ReadAllBytes(name);
+            if (now != contents[0] && now != contents[1]) ++torn;
+            ++reads;
+        }
+    });
+    int failed = 0;
+    for (int round = 0; round < 100; ++round) {
+        std::atomic<int> ready{0};
+        auto write = [&](const std::string& bytes) {
+            ++ready;
+            while (ready < 2) {
+            }
+            try {
+                WriteAllBytes(name, bytes);
+            } catch (const EFCreateError&) {
+                ++failed;
+            }
+        };
+        std::thread first(write, std::cref(contents[0])), second(write, std::cref(contents[1]));
+        first.join();
+        second.join();
+        const std::string now = ReadAllBytes(name);
+        ASSERT_TRUE(now == contents[0] || now == contents[1]) << "round " << round << ": " << now.size() << " bytes";
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(failed, 0) << "a save failed because another ran beside it";
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"log.txt"}) << "no temporary file is left";
 }
 
 TEST(Files, ProgramDirectoryEndsWithASeparatorAndHoldsTheExecutable) {
