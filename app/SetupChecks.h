@@ -1,6 +1,7 @@
-// What setup.ini says beyond the Parts' keys, and what it says that cannot
-// work: the connections' login and data-type lines, values that read as
-// something other than written, and a password that others may read.
+// What setup.ini says beyond the directories, the hour and the switches, and
+// what it says that cannot work: the connections' login and data-type lines,
+// values that read as something other than written, and a password that
+// others may read.
 #pragma once
 
 #include <optional>

@@ -63,7 +63,12 @@ port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
 alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
 
 # A pid file can outlive its process; never signal a pid that is now someone else's.
-is_ours() { alive "$1" && [ "$(ps -p "$1" -o comm= 2>/dev/null)" = "$2" ]; }
+# A pid file can outlive its process, and the machine's own server has the same
+# names: a process is ours only when it runs with our private root.
+is_ours() {
+    alive "$1" && [ "$(ps -p "$1" -o comm= 2>/dev/null)" = "$2" ] &&
+        tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -qxF "FIREBIRD=$ROOT"
+}
 
 gone() { ! kill -0 "$1" 2>/dev/null; }
 
