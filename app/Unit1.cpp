@@ -456,11 +456,12 @@ void TForm1::FlushLog() const {
 
 namespace {
 
-// Makes the view's text the text of a log file's bytes (ahead of the view's
-// own lines when `keepView`), but only when the bytes decode exactly and the
-// view then holds that text unchanged, so that a save writes them back as
-// they were. Otherwise the view stays as it was and the reason is returned.
-std::string TakeLogText(TForm1& form, std::string_view bytes, TTextEncoding encoding, bool keepView) {
+// Makes the view's text the text of a log file's bytes (followed by `after`,
+// lines of the view's own, on a line of their own), but only when the bytes
+// decode exactly and the view then holds that text unchanged, so that a save
+// writes them back as they were. Otherwise the view stays as it was and the
+// reason is returned.
+std::string TakeLogText(TForm1& form, std::string_view bytes, TTextEncoding encoding, std::string_view after) {
     size_t bad = 0;
     const std::optional<std::string> decoded = DecodeTextExact(bytes, encoding, &bad);
     if (!decoded)
@@ -468,9 +469,9 @@ std::string TakeLogText(TForm1& form, std::string_view bytes, TTextEncoding enco
                       std::string(EncodingName(encoding)).c_str(), bad);
     std::string text = NormalizeLineBreaks(*decoded);
     const std::string view = form.MemoText();
-    if (keepView) {
+    if (!after.empty()) {
         if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
-        text += view;
+        text += after;
     }
     form.SetMemoText(text);
     if (form.MemoText() == text) return {};
@@ -482,15 +483,19 @@ std::string TakeLogText(TForm1& form, std::string_view bytes, TTextEncoding enco
 
 void TForm1::LoadLog() {
     try {
-        const std::string bytes = ReadAllBytes(mylogfile);
+        TFileStamp stamp;
+        const std::string bytes = ReadAllBytes(mylogfile, &stamp);
         const TTextEncoding encoding = DetectEncoding(bytes);
         // A file that a save would not write back byte for byte is not
         // loaded, and the saves leave it alone as one that cannot be read.
-        const std::string reason = TakeLogText(*this, bytes, encoding, false);
+        const std::string reason = TakeLogText(*this, bytes, encoding, {});
         if (!reason.empty())
             throw EFOpenError(Format("Cannot open file \"%s\". %s", mylogfile.c_str(), reason.c_str()));
         FLogEncoding = encoding;
         FLogLoadFailed = false;
+        FLogSeenFile = mylogfile;
+        FLogSeenStamp = stamp;
+        FLogSeenText = MemoText();
     } catch (const EFOpenError&) {
         FLogLoadFailed = FileExists(mylogfile);
         throw;
@@ -499,26 +504,53 @@ void TForm1::LoadLog() {
 
 void TForm1::SaveLog() {
     if (FEnv.DryRun) return; // a dry run leaves the log file as it was
-    if (FLogLoadFailed && FileExists(mylogfile)) {
-        // The file could not be read, or not exactly, at start-up. Never
-        // write over what we have not seen: read it now and keep its content
-        // ahead of the view's. While it still cannot be, it stays as it is
-        // and the view keeps its lines for a later save.
-        std::string bytes;
-        try {
-            bytes = ReadAllBytes(mylogfile);
-        } catch (const EFOpenError&) {
-            throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(),
-                                       "The file could not be read and is left unchanged"));
-        }
-        const TTextEncoding encoding = DetectEncoding(bytes);
-        const std::string reason = TakeLogText(*this, bytes, encoding, true);
-        if (!reason.empty())
-            throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(), reason.c_str()));
-        FLogEncoding = encoding;
-        FLogLoadFailed = false;
+    TakeLogWrittenElsewhere();
+    const std::string text = MemoText();
+    const TFileStamp written = WriteAllBytes(mylogfile, EncodeText(text, FLogEncoding));
+    FLogSeenFile = mylogfile;
+    FLogSeenStamp = written;
+    FLogSeenText = text;
+}
+
+void TForm1::TakeLogWrittenElsewhere() {
+    const std::optional<TFileStamp> now = FileStampOf(mylogfile);
+    if (!now) return; // no file: the view is the whole log
+    // The file could not be read, or not exactly, at start-up; or it is not
+    // as this window last loaded or saved it: another program with the same
+    // settings (--once beside the window) saved it since. Never write over
+    // what we have not seen: read it now, keep its text, and put after it
+    // the view's lines since. While it cannot be read exactly, it stays as
+    // it is and the view keeps its lines for a later save.
+    const bool seen = !FLogLoadFailed && FLogSeenFile == mylogfile;
+    if (seen && FLogSeenStamp == now) return;
+    std::string bytes;
+    try {
+        bytes = ReadAllBytes(mylogfile);
+    } catch (const EFOpenError&) {
+        throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(),
+                                   "The file could not be read and is left unchanged"));
     }
-    WriteAllBytes(mylogfile, EncodeText(MemoText(), FLogEncoding));
+    // The view's lines since: all of them when the file was never seen; else
+    // what follows the text it had then or, should it no longer begin with
+    // that text, what follows the last whole line the two share.
+    const std::string view = MemoText();
+    size_t from = 0;
+    if (seen && view.starts_with(FLogSeenText)) {
+        from = FLogSeenText.size();
+    } else if (seen) {
+        const size_t same = static_cast<size_t>(
+            std::mismatch(view.begin(), view.end(), FLogSeenText.begin(), FLogSeenText.end()).first - view.begin());
+        const size_t lineEnd = same < 2 ? std::string::npos : view.rfind("\r\n", same - 2);
+        from = lineEnd == std::string::npos ? 0 : lineEnd + 2;
+    }
+    std::string_view added = std::string_view(view).substr(from);
+    if (added.starts_with("\r\n")) added.remove_prefix(2);
+    const TTextEncoding encoding = DetectEncoding(bytes);
+    const std::string reason = TakeLogText(*this, bytes, encoding, added);
+    if (!reason.empty())
+        throw EFCreateError(Format("Cannot create file \"%s\". %s", mylogfile.c_str(), reason.c_str()));
+    FLogEncoding = encoding;
+    FLogLoadFailed = false;
 }
 
 void TForm1::Button1Click() { FireUpdate(); }

@@ -6,6 +6,7 @@
 #include "platform/Component.h"
 #include "platform/DateTime.h"
 #include "platform/Dialogs.h"
+#include "platform/Files.h"
 #include "platform/TextCodec.h"
 
 #include <QMainWindow>
@@ -256,6 +257,13 @@ private:
     void FlushLog() const;
     mutable QString FPendingLog;
     mutable bool FFlushPending = false;
+    // The log file as this window last loaded or saved it, and the view's
+    // text then; a save that finds the file changed since keeps what was
+    // written there and puts the view's new lines after it.
+    void TakeLogWrittenElsewhere();
+    std::string FLogSeenFile;
+    std::optional<TFileStamp> FLogSeenStamp;
+    std::string FLogSeenText;
 };
 
 } // namespace ostrakel

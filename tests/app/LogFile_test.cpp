@@ -139,4 +139,43 @@ TEST_F(LogFileTest, ASaveKeepsTheLinkModeGroupAndOwnerOfTheLog) {
         << "nothing but the log in its directory";
 }
 
+// Another program with the same settings (--once beside the window) saves the
+// log between two saves of the window, whether or not the file was there when
+// the window started: the window's save keeps the other's lines and puts its
+// own new ones after them, and its view shows the file as saved. A second
+// round adds only what is new on each side.
+TEST_F(LogFileTest, ASaveKeepsTheLinesAnotherProgramSavedMeanwhile) {
+    auto other = [this](const std::string& line) {
+        TForm1 once(TestFormEnvironment(dir.Path(), clock, dialogs, "O"));
+        once.DoLogu(line);
+        EXPECT_TRUE(once.FormClose()) << line;
+    };
+    for (const bool existed : {true, false}) {
+        std::filesystem::remove(Log());
+        if (existed) WriteLog("\xEF\xBB\xBF" "earlier\r\n");
+        form = std::make_unique<TForm1>(TestFormEnvironment(dir.Path(), clock, dialogs, "W"));
+        TForm1& window = *form;
+        window.DoLogu("window 1");
+        other("once 1");
+        window.DoLogu("window 2");
+        ASSERT_TRUE(window.FormClose()) << dialogs.Shown.back().Text;
+        other("once 2");
+        window.DoLogu("window 3");
+        ASSERT_TRUE(window.FormClose()) << dialogs.Shown.back().Text;
+
+        // Without a file at the start each view begins with the designed
+        // "Memo1" and its last line has no line break.
+        const std::string first = existed ? "\xEF\xBB\xBF" "earlier\r\nO   start programu\r\nO   once 1\r\n"
+                                          : "Memo1\r\nO   start programu\r\nO   once 1\r\n";
+        const std::string windows = existed ? "W   start programu\r\nW   window 1\r\nW   window 2\r\n"
+                                            : "Memo1\r\nW   start programu\r\nW   window 1\r\nW   window 2";
+        const std::string second = existed ? "O   start programu\r\nO   once 2\r\nW   window 3\r\n"
+                                           : "\r\nO   start programu\r\nO   once 2\r\nW   window 3";
+        const std::string bytes = ReadAllBytes(Log());
+        EXPECT_EQ(bytes, first + windows + second) << "the file was there: " << existed;
+        EXPECT_EQ(EncodeText(window.MemoText(), window.LogEncoding()), bytes) << "the file was there: " << existed;
+        form.reset();
+    }
+}
+
 } // namespace
