@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything, fuzzes the label's markup
 # renderer and the statement text scanning for a minute each, and runs every
-# test. CTest starts a Firebird server on loopback for the server tests
-# (tests/db/server.sh) and stops it again by its process id. Exits non-zero on
-# any failure.
+# test. CTest starts a Firebird server instance of the suite's own for the
+# server tests (tests/db/server.sh: its own port, configuration, security
+# database and lock directory under build/test/fbserver; a server the machine
+# runs is never used or changed) and stops it again by its process ids. Exits
+# non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
