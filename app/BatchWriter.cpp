@@ -180,7 +180,7 @@ void TBatchWriter::Send(size_t first, size_t count, TWrites writes, std::vector<
 void TBatchWriter::Flush() {
     const size_t moulds = FWrites.size();
     std::vector<std::string> counterFailed(moulds), historyFailed(moulds);
-    std::exception_ptr startError;
+    std::exception_ptr error;
     if (moulds > 0) {
         try {
             if (!FTransaction->Active()) FTransaction->StartTransaction();
@@ -189,9 +189,9 @@ void TBatchWriter::Flush() {
             const std::string why = FirstLine(e);
             std::fill(counterFailed.begin(), counterFailed.end(), why);
             if (FHistory) std::fill(historyFailed.begin(), historyFailed.end(), why);
-            startError = std::current_exception();
+            error = std::current_exception();
         }
-        if (!startError) try {
+        if (!error) try {
                 Send(0, moulds, FHistory ? TWrites::Both : TWrites::Counter, counterFailed, historyFailed);
             } catch (const std::exception&) {
                 // The block was refused as a whole before any write of it stayed
@@ -213,6 +213,26 @@ void TBatchWriter::Flush() {
                     }
                 }
             }
+        // The batch is committed before any of its lines is out, so a line
+        // says written only of what is. A refused commit leaves nothing of the
+        // batch: it is rolled back (the handle let go of even when the rollback
+        // fails too, so nothing is left to commit later), each of its writes
+        // is told failed, with its own reason where it had one, and the commit's
+        // error ends the pass once the lines are out.
+        if (!error) try {
+                FTransaction->Commit();
+            } catch (const std::exception& e) {
+                error = std::current_exception();
+                try {
+                    FTransaction->EndTransaction(TARollback, true);
+                } catch (const std::exception&) {
+                }
+                const std::string why = FirstLine(e);
+                for (size_t m = 0; m < moulds; ++m) {
+                    if (counterFailed[m].empty()) counterFailed[m] = why;
+                    if (FHistory && historyFailed[m].empty()) historyFailed[m] = why;
+                }
+            }
     }
     std::vector<THeld> held;
     held.swap(FHeld);
@@ -221,7 +241,7 @@ void TBatchWriter::Flush() {
         FLog(h.Line);
         if (h.Write >= 0) FOutcome(counterFailed[static_cast<size_t>(h.Write)], historyFailed[static_cast<size_t>(h.Write)]);
     }
-    if (startError) std::rethrow_exception(startError);
+    if (error) std::rethrow_exception(error);
 }
 
 } // namespace ostrakel

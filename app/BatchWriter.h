@@ -1,7 +1,8 @@
 // The bulk pass's writes in batches: the counter updates and history rows of
 // up to a batch of moulds go to the server in one EXECUTE BLOCK, each write in
 // a block of its own whose failure is undone alone and reported back, so the
-// pass logs what it would log writing one mould at a time.
+// pass logs what it would log writing one mould at a time. Each batch is
+// committed on its own.
 #pragma once
 
 #include "platform/Component.h"
@@ -71,13 +72,16 @@ public:
     void Log(const std::string& line);
     // Queues one mould's writes and its update line; a full batch is sent.
     void Add(const TMouldWrite& write, const std::string& updateLine);
-    // Sends what waits, in the pass's transaction (started here when it is not
-    // active), then hands on every held line in order and each mould's outcome
-    // after its update line. A batch that the server refuses as a whole (before
-    // any of its writes stays) is sent again one write at a time, each failure
-    // told by its own error's first line. A transaction that cannot start
-    // raises, after the held lines are handed on with that error as every
-    // write's failure.
+    // Sends what waits in the writer's transaction (started here when it is
+    // not active) and commits it, then hands on every held line in order and
+    // each mould's outcome after its update line: a batch is written, or not,
+    // before its lines say so. A batch that the server refuses as a whole
+    // (before any of its writes stays) is sent again one write at a time, each
+    // failure told by its own error's first line. A transaction that cannot
+    // start, or a commit that fails (the batch then rolled back), raises after
+    // the held lines are handed on with that error's first line as the failure
+    // of every write that had not failed already; the transaction is not left
+    // active.
     void Flush();
     bool Pending() const { return !FWrites.empty(); }
 

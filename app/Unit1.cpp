@@ -337,7 +337,7 @@ void TForm1::FormCreate() {
     loguj = ini.ReadSwitch("set", "log");
     if (loguj) description += "Załączony log operacji <br>";
     zbiorczo = ini.ReadSwitch("set", "zbiorczo");
-    if (zbiorczo) description += "Załączona aktualizacja zbiorcza: jedna suma raportów, jedna transakcja zapisu<br>";
+    if (zbiorczo) description += "Załączona aktualizacja zbiorcza: jedna suma raportów, zapis partiami<br>";
     SetDescriptionText(description);
 
     if (!ConnectDatabases()) return;
@@ -661,13 +661,12 @@ void TForm1::FireUpdate() {
         }
     } catch (...) {
         // What the walk wrote before it stopped stays written, as in a pass
-        // that commits every write; the walk's own error is the one to show.
+        // that commits every write: the writes in hand go as a batch of their
+        // own, committed with it (a batch that failed to commit was rolled
+        // back and told already, and left nothing waiting). The walk's own
+        // error is the one to show.
         if (batch) try {
                 batch->Flush();
-            } catch (const std::exception&) {
-            }
-        if (zbiorczo && pFIBTransaction3->Active()) try {
-                pFIBTransaction3->Commit();
             } catch (const std::exception&) {
             }
         // A statement that ran long was cancelled because the program is
@@ -676,8 +675,8 @@ void TForm1::FireUpdate() {
         FPassCounts.Stopped = true;
         DoLogu("Przerwano aktualizację (sygnał)");
     }
+    // The last batch, committed as every batch is.
     if (batch) batch->Flush();
-    if (zbiorczo && pFIBTransaction3->Active()) pFIBTransaction3->Commit();
     try {
         SaveLog();
     } catch (...) {

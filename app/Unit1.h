@@ -130,7 +130,8 @@ public:
     std::string vendrelbase;
     std::string mylogfile;
     bool add_hist = false;
-    // The bulk pass: all sums in one statement, all writes in one transaction.
+    // The bulk pass: all sums in one statement, the writes in batches, each
+    // committed on its own.
     bool zbiorczo = false;
     bool loguj = false;
     bool f_blokady = false;

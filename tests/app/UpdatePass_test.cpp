@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -274,6 +275,66 @@ TEST_P(UpdatePassModesTest, AHistoryTableThatIsGoneLeavesTheCountersWrittenAndIs
                                  "  Nie zapisano historii: Undefined name.", "Sprawdzenie kalimbor: C[3]"})));
     EXPECT_EQ(form->PassCounts().Written, 2);
     EXPECT_EQ(form->PassCounts().FailedWrites, 2);
+}
+
+TEST_P(UpdatePassModesTest, ACommitThatFailsIsToldAsFailedWritesAndLeavesTheCountersAsTheyWere) {
+    // The database refuses to commit a transaction that sees mould 2 at its
+    // new counter: a commit trigger raising while a flag table says so.
+    Mould(1, "'A'", "'1'", "5", "1", "10");
+    Mould(2, "'B'", "'2'", "5", "1", "10");
+    Mould(3, "'C'", "'3'", "5", "1", "10");
+    Report(10, "9");
+    moulds->Execute("create table commit_refused (id integer, counter integer)");
+    moulds->Execute("create exception commit_refused 'Refused at commit'");
+    moulds->Execute("create trigger refuse_commit on transaction commit as begin "
+                    "if (exists(select 1 from commit_refused f join kalimbor k on k.id = f.id and k.counter = f.counter)) "
+                    "then exception commit_refused; end");
+    moulds->Execute("insert into commit_refused (id, counter) values (2, 9)");
+    StartMode();
+    // The first line of the commit's error, as a failed write is told.
+    const std::string refused = "Exception .";
+
+    // One mould at a time only mould 2's counter fails; in bulk the whole
+    // batch that holds mould 2 fails, both writes of each of its moulds, and
+    // the pass ends there with the commit's error. Moulds before that batch
+    // stay written; the walk goes no further than the batch's last mould.
+    const bool bulk = GetParam().Bulk;
+    const int size = GetParam().BatchSize ? GetParam().BatchSize : kDefaultBatchSize;
+    const int first = bulk ? (1 / size) * size + 1 : 2, last = bulk ? std::min(first + size - 1, 3) : 2;
+    const int walked = bulk ? last : 3;
+    std::vector<std::string> lines;
+    for (int id = 1; id <= walked; ++id) {
+        const std::string name = std::string(1, static_cast<char>('A' + id - 1)) + "[" + std::to_string(id) + "]";
+        lines.push_back("Sprawdzenie kalimbor: " + name);
+        lines.push_back("  Zaktualizowano licznik kalimbor :" + name + "  stan: 9");
+        if (id < first || id > last) continue;
+        lines.push_back("  Nie zapisano licznika: " + refused);
+        if (bulk) lines.push_back("  Nie zapisano historii: " + refused);
+    }
+    const bool passed = Pass();
+    EXPECT_EQ(form->MemoText(), Log(lines));
+    EXPECT_EQ(passed, !bulk) << "the commit's error ends the bulk pass";
+    if (bulk) {
+        ASSERT_EQ(dialogs.Shown.size(), 1u);
+        EXPECT_NE(dialogs.Shown.back().Text.find("Refused at commit"), std::string::npos) << dialogs.Shown.back().Text;
+    }
+    const int failedMoulds = last - first + 1;
+    EXPECT_EQ(form->PassCounts().Checked, walked);
+    EXPECT_EQ(form->PassCounts().Written, walked - failedMoulds);
+    EXPECT_EQ(form->PassCounts().FailedWrites, bulk ? 2 * failedMoulds : 1);
+    EXPECT_FALSE(form->pFIBTransaction3->Active()) << "nothing left to commit again";
+    for (int id = 1; id <= 3; ++id) {
+        const bool written = id < first || (!bulk && id > last);
+        EXPECT_EQ(Counter(id), written ? 9 : 5) << "mould " << id;
+        EXPECT_EQ(Touched(id), written) << "mould " << id;
+        EXPECT_EQ(HistoryRows("id_f = " + std::to_string(id)), written || !bulk ? 1 : 0) << "mould " << id;
+    }
+
+    // Once the database takes the commit again, the next pass writes the rest.
+    moulds->Execute("delete from commit_refused");
+    ASSERT_TRUE(Pass()) << dialogs.Shown.back().Text;
+    for (int id = 1; id <= 3; ++id) EXPECT_EQ(Counter(id), 9) << "mould " << id;
+    EXPECT_EQ(form->PassCounts().FailedWrites, 0);
 }
 
 TEST_F(UpdatePassTest, TheLargestBatchIsTakenByTheServer) {
