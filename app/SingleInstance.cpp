@@ -9,15 +9,16 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,36 +27,41 @@ namespace ostrakel {
 
 namespace {
 
-bool UsableDirectory(const QString& dir) {
-    const QFileInfo info(dir);
-    return !dir.isEmpty() && info.isAbsolute() && info.isDir() && access(QFile::encodeName(dir), W_OK | X_OK) == 0;
-}
-
-// $XDG_RUNTIME_DIR is the user's own and emptied at logout; without it, a
-// folder of the user's cache directory, private to the user.
-QString DefaultRuntimeDirectory() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (UsableDirectory(runtime)) return runtime;
-    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (cache.isEmpty() || !QFileInfo(cache).isAbsolute()) cache = QDir::homePath() + "/.cache";
-    const QString dir = cache + "/ostrakel";
-    QDir().mkpath(dir);
-    chmod(QFile::encodeName(dir), 0700);
-    if (UsableDirectory(dir)) return dir;
-    // Last, a folder of the user's own in the shared temporary directory,
-    // used only when it is the user's alone: another user could hold the locks.
-    const QString tmp = QDir::tempPath() + "/ostrakel-" + QString::number(getuid());
-    ::mkdir(QFile::encodeName(tmp), 0700);
+bool UsableDirectory(const std::string& dir) {
     struct stat st {};
-    if (lstat(QFile::encodeName(tmp), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
-        (st.st_mode & 0077) == 0)
-        return tmp;
-    return {};
+    return !dir.empty() && dir.front() == '/' && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
-int OpenLockFile(const std::string& name) {
-    if (name.starts_with('.')) return -1; // no directory for the locks (told once)
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+// A directory of the user's own, found from the user id and the password
+// database alone, never from the environment: the window of a desktop
+// session and a run from cron or `sudo -u` find the same one. /run/user/<uid>
+// when it is there and the user's, else .cache/ostrakel in the user's home
+// (made, and kept the user's alone). Empty when there is none.
+std::string UserDirectory() {
+    const uid_t uid = geteuid();
+    struct stat st {};
+    const std::string run = "/run/user/" + std::to_string(uid);
+    if (::stat(run.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid && UsableDirectory(run)) return run;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 16384));
+    passwd entry {};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir ||
+        found->pw_dir[0] != '/')
+        return {};
+    const std::string dir = std::string(found->pw_dir) + "/.cache/ostrakel";
+    QDir().mkpath(QString::fromStdString(dir));
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid) return {};
+    if ((st.st_mode & 0077) != 0) ::chmod(dir.c_str(), 0700);
+    return UsableDirectory(dir) ? dir : std::string();
+}
+
+int OpenLockFile(const std::string& name, mode_t mode) {
+    if (name.empty()) return -1; // no directory for the locks (told once)
+    // Read-only is enough for flock(2), so a lock file another user of a
+    // shared settings directory made serves as well; never through a link.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)
         std::fprintf(stderr, "ostrakel: cannot open the lock file %s: %s\n", name.c_str(), std::strerror(errno));
     return fd;
@@ -63,19 +69,32 @@ int OpenLockFile(const std::string& name) {
 
 } // namespace
 
-TSingleInstance::TSingleInstance(const std::string& settingsDir, const std::string& runtimeDir) {
+TSingleInstance::TSingleInstance(const std::string& settingsDir) {
     // The same directory under every name it has (a link, "..", a missing "/").
     const QFileInfo info(QString::fromStdString(settingsDir.empty() ? ProgramDirectory() : settingsDir));
     QString canonical = info.canonicalFilePath();
     if (canonical.isEmpty()) canonical = info.absoluteFilePath();
     FSettingsDir = canonical.toStdString();
-    const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    const QString dir = runtimeDir.empty() ? DefaultRuntimeDirectory() : QString::fromStdString(runtimeDir);
-    if (dir.isEmpty())
+    const std::string hash =
+        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16).toStdString();
+    // The locks lie in the settings directory itself, where every program
+    // that runs a pass writes its logs anyway; only where it cannot be
+    // written, in the user's own directory. The socket of the window is the
+    // user's, found the same way by every process of the user.
+    const std::string user = UserDirectory();
+    if (UsableDirectory(FSettingsDir)) {
+        const std::string base = FSettingsDir + (FSettingsDir.ends_with('/') ? "" : "/");
+        FInstanceLock = base + ".ostrakel.lock";
+        FPassLock = base + ".ostrakel-pass.lock";
+        FLockMode = 0644;
+    } else if (!user.empty()) {
+        FInstanceLock = user + "/ostrakel-" + hash + ".lock";
+        FPassLock = user + "/ostrakel-" + hash + ".pass";
+    } else {
         std::fprintf(stderr, "ostrakel: no directory of this user's own for the locks of %s; more than one "
                      "program may run with these settings\n", FSettingsDir.c_str());
-    else
-        FBase = (dir + "/ostrakel-" + QString::fromLatin1(hash)).toStdString();
+    }
+    if (!user.empty()) FSocket = user + "/ostrakel-" + hash + ".socket";
 }
 
 TSingleInstance::~TSingleInstance() {
@@ -86,7 +105,7 @@ TSingleInstance::~TSingleInstance() {
 
 bool TSingleInstance::BecomeTheWindow() {
     if (FInstanceFd >= 0) return true;
-    const int fd = OpenLockFile(FBase + ".lock");
+    const int fd = OpenLockFile(FInstanceLock, FLockMode);
     // A lock file that cannot be made leaves the program as it was: one window more.
     if (fd < 0) return true;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -94,8 +113,13 @@ bool TSingleInstance::BecomeTheWindow() {
         return false;
     }
     FInstanceFd = fd;
+    if (FSocket.empty()) {
+        std::fprintf(stderr, "ostrakel: a later start cannot reach this window: no directory of this user's own "
+                     "for its socket\n");
+        return true;
+    }
     // The lock is ours, so a socket left behind by a window that died is stale.
-    const QString socket = QString::fromStdString(FBase + ".socket");
+    const QString socket = QString::fromStdString(FSocket);
     QLocalServer::removeServer(socket);
     FServer = std::make_unique<QLocalServer>();
     FServer->setSocketOptions(QLocalServer::UserAccessOption);
@@ -136,9 +160,9 @@ void TSingleInstance::SetShowHandler(std::function<void()> handler) {
 }
 
 bool TSingleInstance::AskToShow(std::chrono::milliseconds wait) {
-    if (FBase.empty()) return false;
+    if (FSocket.empty()) return false;
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    const QString socket = QString::fromStdString(FBase + ".socket");
+    const QString socket = QString::fromStdString(FSocket);
     do {
         QLocalSocket client;
         client.connectToServer(socket);
@@ -161,7 +185,7 @@ bool TSingleInstance::LockPass(std::chrono::milliseconds wait, const std::atomic
         ++FPassDepth;
         return true;
     }
-    if (FPassFd < 0) FPassFd = OpenLockFile(FBase + ".pass");
+    if (FPassFd < 0) FPassFd = OpenLockFile(FPassLock, FLockMode);
     if (FPassFd < 0) {
         // Without a lock file every pass runs, as they always did.
         ++FPassDepth;

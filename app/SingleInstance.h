@@ -3,9 +3,10 @@
 // started with the same setup.ini asks the first to come to the front and
 // ends. Every update pass (the window's and --once's or --dry-run's whole run)
 // holds the directory's pass lock, so two passes over the same databases never
-// run at once. Both locks are flock(2) locks on files in the user's runtime
-// directory, named by a hash of the canonical settings directory: the kernel
-// releases them when their process ends, however it ends.
+// run at once. Both locks are flock(2) locks on hidden files in the settings
+// directory (.ostrakel.lock, .ostrakel-pass.lock), so that every process with
+// those settings finds them whatever its environment; the kernel releases
+// them when their process ends, however it ends.
 #pragma once
 
 #include <QObject>
@@ -25,11 +26,14 @@ inline constexpr std::chrono::seconds kPassWait{30};
 
 class TSingleInstance : public QObject {
 public:
-    // settingsDir: where setup.ini is read; files go in `runtimeDir`, by
-    // default $XDG_RUNTIME_DIR, else ostrakel/ in the user's cache directory,
-    // else /tmp/ostrakel-<uid> when it is the user's alone; without any of
-    // them there are no locks (said on standard error).
-    explicit TSingleInstance(const std::string& settingsDir, const std::string& runtimeDir = {});
+    // settingsDir: where setup.ini is read. The lock files lie there; where
+    // the directory cannot be written, in the user's own directory, chosen
+    // from the user id and the user's home in the password database (never
+    // from the environment): /run/user/<uid> when it is the user's, else
+    // ~/.cache/ostrakel. The window's socket lies in the user's directory,
+    // named by a hash of the canonical settings directory. Without any place
+    // there are no locks (said on standard error).
+    explicit TSingleInstance(const std::string& settingsDir);
     ~TSingleInstance() override;
     TSingleInstance(const TSingleInstance&) = delete;
     TSingleInstance& operator=(const TSingleInstance&) = delete;
@@ -57,7 +61,10 @@ private:
     void Answer();
 
     std::string FSettingsDir;
-    std::string FBase; // runtime directory + "/ostrakel-" + hash
+    std::string FInstanceLock; // empty: none
+    std::string FPassLock;
+    unsigned FLockMode = 0600; // of a lock file made in the user's directory
+    std::string FSocket;
     int FInstanceFd = -1;
     int FPassFd = -1;
     int FPassDepth = 0;

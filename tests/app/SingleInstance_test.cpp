@@ -21,6 +21,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,13 +35,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The program with its own runtime directory (where the locks are) and, for
-// the window, the off-screen platform.
+// The program with the off-screen platform for the window, and with a runtime
+// directory of its own or (empty) none, as from cron or `sudo -u`.
 std::unique_ptr<QProcess> Start(const std::vector<std::string>& args, const std::string& runtime,
                                 const std::string& config = {}) {
     TProgram program{OSTRAKEL_EXE, EnvironmentWithoutDisplay()};
     program.Environment.insert("QT_QPA_PLATFORM", "offscreen");
-    program.Environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+    if (runtime.empty()) program.Environment.remove("XDG_RUNTIME_DIR");
+    else program.Environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
     if (!config.empty()) program.Environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
     return program.Start(args);
 }
@@ -49,6 +51,17 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
+    // This process stands for the desktop session's window, with a runtime
+    // directory that the other processes need not share.
+    void SetUp() override {
+        if (const char* old = getenv("XDG_RUNTIME_DIR")) oldRuntime = old;
+        setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldRuntime) setenv("XDG_RUNTIME_DIR", oldRuntime->c_str(), 1);
+        else unsetenv("XDG_RUNTIME_DIR");
+    }
+
     // Settings over two small embedded databases: one mould whose counter changes.
     void WriteWorkingSetup(const std::string& settingsDir) {
         dbs.Create("kalimbor_db.fdb", 3,
@@ -57,7 +70,8 @@ protected:
         WriteSetupIni(settingsDir, dbs.Path(), dbs.Path());
     }
 
-    TTempDir runtime; // the locks and the window's socket
+    TTempDir runtime; // this process's runtime directory
+    std::optional<std::string> oldRuntime;
     TTempDir settings;
     TTestDatabases dbs;
     TFakeClock clock{EncodeDateTime({2024, 3, 5, 10, 20, 30, 0})};
@@ -67,11 +81,12 @@ protected:
 } // namespace
 
 // The running window (here, in the test's process, hidden in its tray) is
-// reached under every name of its settings directory; the second start ends
-// with status 0 and the window is in front. A start with other settings is a
-// program of its own and keeps running.
+// reached under every name of its settings directory, and from a start with
+// another runtime directory or none; the second start ends with status 0 and
+// the window is in front. A start with other settings is a program of its own
+// and keeps running.
 TEST_F(SingleInstanceTest, ASecondWindowBringsTheRunningOneToTheFrontAndEnds) {
-    TSingleInstance instance(settings.Path(), runtime.Path());
+    TSingleInstance instance(settings.Path());
     ASSERT_TRUE(instance.BecomeTheWindow());
     TFormEnvironment env = TestFormEnvironment(settings.Path(), clock, dialogs, "T");
     env.TrayAvailable = true;
@@ -83,20 +98,26 @@ TEST_F(SingleInstanceTest, ASecondWindowBringsTheRunningOneToTheFrontAndEnds) {
     TTempDir links;
     const std::string link = links.File("settings-link");
     ASSERT_EQ(symlink(settings.Path().c_str(), link.c_str()), 0);
-    const std::string names[] = {settings.Path(), settings.Path() + ".", link};
-    for (const std::string& name : names) {
+    TTempDir elsewhere;
+    const std::pair<std::string, std::string> starts[] = {{settings.Path(), runtime.Path()},
+                                                          {settings.Path() + ".", runtime.Path()},
+                                                          {link, runtime.Path()},
+                                                          {settings.Path(), ""},
+                                                          {link, elsewhere.Path()}};
+    for (const auto& [name, runtimeDir] : starts) {
         form.hide();
         ASSERT_FALSE(form.isVisible());
-        auto p = Start({"--dir", name}, runtime.Path());
+        auto p = Start({"--dir", name}, runtimeDir);
         const TRun run = Finished(*p, 20s);
-        EXPECT_EQ(run.Status, 0) << name << "\n" << run.Err;
+        EXPECT_EQ(run.Status, 0) << name << " with runtime '" << runtimeDir << "'\n" << run.Err;
         EXPECT_TRUE(Contains(run.Err, "already running")) << run.Err;
         // The request may be answered just after the program ended.
         for (int i = 0; i < 50 && !form.isVisible(); ++i) {
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(10ms);
         }
-        EXPECT_TRUE(form.isVisible()) << "not brought to the front from " << name;
+        EXPECT_TRUE(form.isVisible()) << "not brought to the front from " << name << " with runtime '"
+                                      << runtimeDir << "'";
     }
 
     // Other settings: a window of its own (without setup.ini its box waits;
@@ -111,32 +132,40 @@ TEST_F(SingleInstanceTest, ASecondWindowBringsTheRunningOneToTheFrontAndEnds) {
 }
 
 // --once and --dry-run wait for the pass that another program runs with the
-// same settings: released within the wait, they run after it; held longer
-// than 30 seconds, they end with status 1 and say why, having done nothing.
+// same settings, whatever their environment (the same runtime directory as
+// the window's, another, or none, as from cron or `sudo -u`): released within
+// the wait, they run after it; held longer than 30 seconds, they end with
+// status 1 and say why, having done nothing.
 TEST_F(SingleInstanceTest, OnceAndDryRunWaitForAnotherPassThenRunOrGiveUp) {
     TTempDir busy; // a pass that never ends
+    TTempDir elsewhere;
     WriteWorkingSetup(settings.Path());
-    TSingleInstance releasedSoon(settings.Path(), runtime.Path()), heldLong(busy.Path(), runtime.Path());
+    TSingleInstance releasedSoon(settings.Path()), heldLong(busy.Path());
     ASSERT_TRUE(releasedSoon.LockPass(0ms));
     ASSERT_TRUE(heldLong.LockPass(0ms));
+    EXPECT_TRUE(FileExists(settings.File(".ostrakel-pass.lock"))) << "the lock lies with the settings";
 
     struct TCase {
         std::string option;
         bool released;
+        std::string runtime;
         std::unique_ptr<QProcess> process;
     };
     std::vector<TCase> cases;
     for (const char* option : {"--once", "--dry-run"})
-        for (bool released : {true, false}) cases.push_back({option, released, nullptr});
+        for (bool released : {true, false}) cases.push_back({option, released, runtime.Path(), nullptr});
+    cases.push_back({"--once", true, "", nullptr});
+    cases.push_back({"--dry-run", true, elsewhere.Path(), nullptr});
+    cases.push_back({"--once", false, "", nullptr});
     for (TCase& c : cases)
-        c.process = Start({c.option, "--dir", c.released ? settings.Path() : busy.Path()}, runtime.Path());
+        c.process = Start({c.option, "--dir", c.released ? settings.Path() : busy.Path()}, c.runtime);
     std::this_thread::sleep_for(2s);
     const auto released = std::chrono::steady_clock::now();
     releasedSoon.UnlockPass();
 
     for (TCase& c : cases) {
         const TRun run = Finished(*c.process, 60s);
-        const std::string what = c.option + (c.released ? " released" : " held");
+        const std::string what = c.option + (c.released ? " released" : " held") + ", runtime '" + c.runtime + "'";
         if (c.released) {
             EXPECT_EQ(run.Status, 0) << what << "\n" << run.Err;
             EXPECT_GE(run.Ended, released) << what;
@@ -159,7 +188,7 @@ TEST_F(SingleInstanceTest, OnceAndDryRunWaitForAnotherPassThenRunOrGiveUp) {
 // runs when it ends; asked to end while it waits, it gives up silently (no box
 // that nobody may be there to answer) and runs nothing.
 TEST_F(SingleInstanceTest, TheWindowsPassWaitsForAnotherPass) {
-    TSingleInstance other(settings.Path(), runtime.Path()), mine(settings.Path(), runtime.Path());
+    TSingleInstance other(settings.Path()), mine(settings.Path());
     ASSERT_TRUE(other.LockPass(0ms));
     std::atomic<bool> stop{true};
     TFormEnvironment env = TestFormEnvironment(settings.Path(), clock, dialogs, "T");
