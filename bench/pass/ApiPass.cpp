@@ -254,6 +254,7 @@ void TApiBulkPass::Send() {
     for (char c : failures) FFailed += c == ';';
     if (FFirstFailure.empty() && !failures.empty()) FFirstFailure = failures.substr(0, failures.find(';'));
     FPending.clear();
+    Check(isc_commit_transaction(sv, &FWriteTr), sv, "commit batch");
 }
 
 TPassCount TApiBulkPass::Run() {
@@ -300,7 +301,6 @@ TPassCount TApiBulkPass::Run() {
     if (!FPending.empty()) Send();
     isc_dsql_free_statement(sv, &walk, DSQL_drop);
     Check(isc_commit_transaction(sv, &walkTr), sv, "commit walk");
-    if (FWriteTr) Check(isc_commit_transaction(sv, &FWriteTr), sv, "commit writes");
     return count;
 }
 

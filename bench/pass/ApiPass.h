@@ -53,7 +53,8 @@ private:
 // found: every tool's sum in one grouped select, the walk, and the writes of
 // up to batch moulds in one EXECUTE BLOCK (each write undone alone when it
 // fails, the failures sent back in the block's one row, which isc_dsql_execute2
-// brings with the execute: one round trip a batch), all in one transaction.
+// brings with the execute: one round trip a batch), each batch committed in a
+// transaction of its own, as the window commits them.
 class TApiBulkPass {
 public:
     TApiBulkPass(const std::string& dir, bool addHistory, int batch);
