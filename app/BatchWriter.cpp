@@ -12,10 +12,6 @@
 
 namespace ostrakel {
 
-namespace {
-
-// The first line of an error's text, after the line that only names the
-// component which raised it (as the pass tells a failed write of its own).
 std::string FirstLine(const std::exception& error) {
     std::string_view text = error.what();
     if (const auto* fib = dynamic_cast<const EFIBError*>(&error); fib && !fib->RaiserName().empty()) {
@@ -24,6 +20,8 @@ std::string FirstLine(const std::exception& error) {
     }
     return std::string(text.substr(0, text.find_first_of("\r\n")));
 }
+
+namespace {
 
 void CapitaliseFirst(std::string& bytes) {
     if (!bytes.empty() && bytes[0] >= 'a' && bytes[0] <= 'z') bytes[0] = static_cast<char>(bytes[0] - 'a' + 'A');

@@ -9,6 +9,7 @@
 #include "platform/DateTime.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ struct TMouldWrite {
     int32_t OldCounter = 0;
     TDateTime Stamp = 0;
 };
+
+// The text a failed write is told by: the first line of its error's text,
+// after the line that only names the component which raised it.
+std::string FirstLine(const std::exception& error);
 
 // The text a failed write is told by, from what the block's error handler
 // sees of the error: its SQL code's text as the client library gives it (the

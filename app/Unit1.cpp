@@ -63,17 +63,6 @@ constexpr const char* kAddHistoryRow =
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-// A failed write is told in one log line: the first line of its error's
-// text, after the line that only names the component which raised it.
-std::string FirstLine(const std::exception& error) {
-    std::string_view text = error.what();
-    if (const auto* fib = dynamic_cast<const EFIBError*>(&error); fib && !fib->RaiserName().empty()) {
-        const std::string nameLine = fib->RaiserName() + ":\r\n";
-        if (text.starts_with(nameLine)) text.remove_prefix(nameLine.size());
-    }
-    return std::string(text.substr(0, text.find_first_of("\r\n")));
-}
-
 // The program's icon: a mould's counter wheel, drawn rather than shipped.
 QIcon ProgramIcon() {
     QPixmap pm(64, 64);
