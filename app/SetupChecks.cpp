@@ -1,6 +1,7 @@
 #include "app/SetupChecks.h"
 
 #include "platform/Settings.h"
+#include "platform/TextCodec.h"
 
 #include <sys/stat.h>
 
@@ -93,6 +94,16 @@ std::vector<std::string> SettingsWarnings(const TIniFile& ini) {
             warnings.push_back(file + ": " + KeyText(k, *value) +
                                " is longer than the client can wait; it is read as 255 seconds");
         }
+    }
+    // The login travels in Windows-1250: a character it cannot carry would be
+    // sent as something else, and the refused login would not say why. The
+    // password itself is never shown.
+    for (const char* key : {"user", "password"}) {
+        const auto value = ReadOptional(ini, "sql", key);
+        if (value && Win1250ToUtf8(Utf8ToWin1250(*value)) != *value)
+            warnings.push_back(file + ": [sql] " + key +
+                               " holds characters that the connections' character set (Windows-1250) cannot "
+                               "carry; the server will refuse the login");
     }
     return warnings;
 }

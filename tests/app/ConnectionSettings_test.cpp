@@ -131,6 +131,14 @@ TEST(SetupChecks, ValuesThatReadAsOtherThanWritten) {
         {"timeout=256\n", "[sql] timeout=256 is longer than the client can wait; it is read as 255 seconds"},
         {"timeout=pół minuty\n",
          "[sql] timeout=pół minuty is not a whole number; it is read as 0 (no connect timeout)"},
+        // Polish letters travel in Windows-1250; a Cyrillic one cannot (and is not shown).
+        {"password=zażółć\n", nullptr},
+        {"password=пароль\n",
+         "[sql] password holds characters that the connections' character set (Windows-1250) cannot carry; "
+         "the server will refuse the login"},
+        {"user=оператор\n",
+         "[sql] user holds characters that the connections' character set (Windows-1250) cannot carry; "
+         "the server will refuse the login"},
     };
     for (const auto& t : timeouts) {
         SCOPED_TRACE(t.Sql);
