@@ -12,23 +12,14 @@
 
 namespace ostrakel {
 
-std::string FirstLine(const std::exception& error) {
-    std::string_view text = error.what();
-    if (const auto* fib = dynamic_cast<const EFIBError*>(&error); fib && !fib->RaiserName().empty()) {
-        const std::string nameLine = fib->RaiserName() + ":\r\n";
-        if (text.starts_with(nameLine)) text.remove_prefix(nameLine.size());
-    }
+namespace {
+
+std::string FirstLineOf(std::string_view text) {
     return std::string(text.substr(0, text.find_first_of("\r\n")));
 }
 
-namespace {
-
 void CapitaliseFirst(std::string& bytes) {
     if (!bytes.empty() && bytes[0] >= 'a' && bytes[0] <= 'z') bytes[0] = static_cast<char>(bytes[0] - 'a' + 'A');
-}
-
-std::string FirstLineOf(std::string text) {
-    return text.substr(0, text.find_first_of("\r\n"));
 }
 
 // The block for a number of moulds. Every value comes in as a parameter; each
@@ -62,6 +53,15 @@ std::string BlockText(int moulds, TBatchWriter::TWrites writes) {
 }
 
 } // namespace
+
+std::string FirstLine(const std::exception& error) {
+    std::string_view text = error.what();
+    if (const auto* fib = dynamic_cast<const EFIBError*>(&error); fib && !fib->RaiserName().empty()) {
+        const std::string nameLine = fib->RaiserName() + ":\r\n";
+        if (text.starts_with(nameLine)) text.remove_prefix(nameLine.size());
+    }
+    return FirstLineOf(text);
+}
 
 std::string BatchFailureText(IIBClientLibrary& lib, int sqlCode, int gdsCode) {
     char buffer[1024] = {};
@@ -144,7 +144,6 @@ TpFIBQuery& TBatchWriter::StatementFor(int moulds, TWrites writes) {
         st.Query->SQL().SetText(BlockText(moulds, writes));
         st.Moulds = moulds;
         st.Writes = writes;
-        ++FPrepares;
     }
     return *st.Query;
 }

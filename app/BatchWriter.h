@@ -69,7 +69,6 @@ public:
 
     TBatchWriter(TComponent* owner, TpFIBDatabase* database, TpFIBTransaction* transaction);
 
-    int BatchSize() const { return FBatchSize; }
     // Between 1 and kMaxBatchSize.
     void SetBatchSize(int moulds);
 
@@ -91,11 +90,8 @@ public:
     // of every write that had not failed already; the transaction is not left
     // active.
     void Flush();
-    bool Pending() const { return !FWrites.empty(); }
 
-    // Statements prepared since creation, and batches the server refused as a
-    // whole (whose writes then went one at a time).
-    int Prepares() const { return FPrepares; }
+    // Batches the server refused as a whole (whose writes then went one at a time).
     int RefusedBatches() const { return FRefusedBatches; }
 
     // What a block writes of each mould.
@@ -125,7 +121,6 @@ private:
     std::vector<TMouldWrite> FWrites;
     std::vector<THeld> FHeld;
     TStatement FStatements[4];
-    int FPrepares = 0;
     int FRefusedBatches = 0;
 };
 

@@ -7,7 +7,6 @@
 #include "db/ClientLibrary.h"
 #include "db/FIBDataSet.h"
 #include "db/FIBDatabase.h"
-#include "db/FIBErrors.h"
 #include "db/FIBQuery.h"
 #include "db/FIBTransaction.h"
 #include "label/HTMLabel.h"
@@ -492,13 +491,16 @@ void TForm1::LoadLog() {
 }
 
 void TForm1::SaveLog() {
-    if (FEnv.DryRun) return; // a dry run leaves the log file as it was
-    TakeLogWrittenElsewhere();
-    const std::string text = MemoText();
-    const TFileStamp written = WriteAllBytes(mylogfile, EncodeText(text, FLogEncoding));
-    FLogSeenFile = mylogfile;
-    FLogSeenStamp = written;
-    FLogSeenText = text;
+    if (!FEnv.DryRun) { // a dry run leaves the log file as it was
+        TakeLogWrittenElsewhere();
+        const std::string text = MemoText();
+        const TFileStamp written = WriteAllBytes(mylogfile, EncodeText(text, FLogEncoding));
+        FLogSeenFile = mylogfile;
+        FLogSeenStamp = written;
+        FLogSeenText = text;
+    }
+    // Nothing logged is left for the closer to lose.
+    if (FEnv.State) FEnv.State->UnsavedLog = false;
 }
 
 void TForm1::TakeLogWrittenElsewhere() {
@@ -614,6 +616,10 @@ void TForm1::FireUpdate() {
     TBatchWriter* batch = zbiorczo && !FEnv.DryRun ? &BatchWriter() : nullptr;
     if (batch) batch->StartPass(add_hist, [this](const std::string& line) { DoLogu(line); }, reportWrite);
     auto log = [this, batch](const std::string& line) { batch ? batch->Log(line) : DoLogu(line); };
+    auto stopped = [this](const auto& logLine) {
+        FPassCounts.Stopped = true;
+        logLine("Przerwano aktualizację (sygnał)");
+    };
     try {
         moulds.Open();
         if (zbiorczo) ReadAllSums();
@@ -621,8 +627,7 @@ void TForm1::FireUpdate() {
         while (!moulds.Eof()) {
             // Asked to end: what is written stays written, the rest waits for the next pass.
             if (StopRequested()) {
-                FPassCounts.Stopped = true;
-                log("Przerwano aktualizację (sygnał)");
+                stopped(log);
                 break;
             }
             const std::string name =
@@ -661,8 +666,7 @@ void TForm1::FireUpdate() {
         // A statement that ran long was cancelled because the program is
         // asked to end: the pass stops there, as it stops between moulds.
         if (!StopRequested()) throw;
-        FPassCounts.Stopped = true;
-        DoLogu("Przerwano aktualizację (sygnał)");
+        stopped([this](const std::string& line) { DoLogu(line); });
     }
     // The last batch, committed as every batch is.
     if (batch) batch->Flush();
@@ -672,7 +676,6 @@ void TForm1::FireUpdate() {
         FPassSaveFailed = true;
         throw;
     }
-    MarkLogSaved();
 }
 
 int32_t TForm1::SumShots(int32_t toolId) {
@@ -717,24 +720,19 @@ bool TForm1::ReportsToolIdIndexed() {
     return VarToText(n) != "0";
 }
 
-std::string TForm1::RunWrite(std::initializer_list<const char*> lines,
+std::string TForm1::RunWrite(TFIBQuery& q, std::initializer_list<const char*> lines,
                              const std::function<void(TFIBQuery&)>& setParams) {
     TFIBTransaction* tr = pFIBTransaction3;
     // The counter's update and the history row each keep a statement whose
     // text stays set, so each is prepared once rather than at every write: two
     // round trips to a server fewer for every changed mould, and no other
     // difference (a failed write is told without the statement's name).
-    TFIBQuery& q = *lines.begin() == std::string_view(kWriteCounter1) ? *pFIBQueryMoulds : *pFIBQueryHistory;
     try {
         if (tr->Active()) tr->SetActive(false);
         tr->StartTransaction();
         q.Close();
-        std::string text;
-        for (const char* line : lines) text += (text.empty() ? "" : "\r\n") + std::string(line);
-        if (q.SQL().Text() != text) {
-            q.SQL().Clear();
+        if (q.SQL().Count() == 0)
             for (const char* line : lines) q.SQL().Add(line);
-        }
         setParams(q);
         q.ExecQuery();
         tr->Commit();
@@ -761,7 +759,6 @@ void TForm1::ReconnectLostConnections() {
         // ends the process without waiting for it: what is logged is saved first.
         if (started && FEnv.State && FEnv.State->UnsavedLog) try {
                 SaveLog();
-                MarkLogSaved();
             } catch (const std::exception&) {
             }
         ConnectOne(db);
@@ -780,7 +777,7 @@ std::string TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
                                 pFIBDataSetMoulds->FieldByName("kod1").AsString(), FOldCounter, counter});
         return {};
     }
-    return RunWrite({kWriteCounter1, kWriteCounter2}, [&](TFIBQuery& q) {
+    return RunWrite(*pFIBQueryMoulds, {kWriteCounter1, kWriteCounter2}, [&](TFIBQuery& q) {
         q.ParamByName("id").SetAsInteger(mouldId);
         q.ParamByName("counter").SetAsInteger(counter);
         q.ParamByName("counttch").SetAsDateTime(FEnv.Clock->Now());
@@ -789,7 +786,7 @@ std::string TForm1::WriteCounter(int32_t mouldId, int32_t counter) {
 
 std::string TForm1::AddHistoryRow() {
     if (FEnv.DryRun) return {};
-    return RunWrite({kAddHistoryRow}, [&](TFIBQuery& q) {
+    return RunWrite(*pFIBQueryHistory, {kAddHistoryRow}, [&](TFIBQuery& q) {
         q.ParamByName("id_f").SetAsInteger(FMouldId);
         q.ParamByName("stan").SetAsInteger(FNewCounter);
         q.ParamByName("ostan").SetAsInteger(FOldCounter);
@@ -823,10 +820,6 @@ void TForm1::ConnectOne(TpFIBDatabase* db) {
     });
 }
 
-void TForm1::MarkLogSaved() {
-    if (FEnv.State) FEnv.State->UnsavedLog = false;
-}
-
 bool TForm1::LogWithoutFile() {
     if (!mylogfile.empty() || FEnv.DryRun) return false;
     // Start-up ended before the log had a file: there is nowhere to save it,
@@ -842,7 +835,6 @@ bool TForm1::FormClose() {
     if (LogWithoutFile()) return true;
     return Guard([this] {
         SaveLog();
-        MarkLogSaved();
     });
 }
 
@@ -853,7 +845,6 @@ bool TForm1::CloseOnSignal(std::string& reason) {
     }
     try {
         SaveLog();
-        MarkLogSaved();
     } catch (const std::exception& e) {
         reason = e.what();
         return false;
@@ -867,7 +858,6 @@ void TForm1::SessionCommitData(QSessionManager& manager) {
     std::string reason;
     try {
         SaveLog();
-        MarkLogSaved();
         return;
     } catch (const std::exception& e) {
         reason = e.what();

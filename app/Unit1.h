@@ -224,14 +224,15 @@ private:
     void SetDescriptionText(const std::string& markup);
     void ProcessPendingEvents();
 
-    // Runs one write of the pass in its own transaction of pFIBTransaction3;
-    // gives back the first line of a failed write's error, empty when written.
-    // (The bulk pass sends its writes through the batch writer.)
-    std::string RunWrite(std::initializer_list<const char*> lines, const std::function<void(TFIBQuery&)>& setParams);
+    // Runs one write of the pass on its statement (whose text is set once) in
+    // its own transaction of pFIBTransaction3; gives back the first line of a
+    // failed write's error, empty when written. (The bulk pass sends its
+    // writes through the batch writer.)
+    std::string RunWrite(TFIBQuery& q, std::initializer_list<const char*> lines,
+                         const std::function<void(TFIBQuery&)>& setParams);
     bool StopRequested() const { return FEnv.StopRequested && FEnv.StopRequested->load(); }
     // Connects one database; the closer knows the main thread may hang there.
     void ConnectOne(TpFIBDatabase* db);
-    void MarkLogSaved();
     // True when the log has no file name: its text then goes to standard error.
     bool LogWithoutFile();
     // The bulk pass's sums of every tool, read before the walk.
